@@ -1,0 +1,40 @@
+# Flags and helpers for freestanding code and UEFI images.
+
+# Compile options every driver and support-library source gets.
+add_library(fw_freestanding INTERFACE)
+target_compile_features(fw_freestanding INTERFACE cxx_std_20)
+if(FW_EFI)
+  target_compile_options(fw_freestanding INTERFACE
+    -ffreestanding -fno-stack-protector -mno-red-zone -fshort-wchar -nostdlibinc
+    -fno-builtin-printf
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
+    -mno-stack-arg-probe)
+else()
+  # The host build compiles the same sources as ordinary hosted C++; the
+  # language restrictions stay the same so both builds see one dialect.
+  target_compile_options(fw_freestanding INTERFACE
+    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+endif()
+
+# efi_image(NAME SUBSYSTEM driver|application ENTRY symbol LIBS libs... [OUTPUT_DIR dir])
+# Links a PE32+ image from static libraries. The entry symbol must be kept
+# alive explicitly because lld-link discards unreferenced library members.
+function(efi_image name)
+  cmake_parse_arguments(ARG "" "SUBSYSTEM;ENTRY;OUTPUT_DIR" "LIBS;SOURCES" ${ARGN})
+  if(ARG_SUBSYSTEM STREQUAL "driver")
+    set(subsystem efi_boot_service_driver)
+  else()
+    set(subsystem efi_application)
+  endif()
+  if(NOT ARG_OUTPUT_DIR)
+    set(ARG_OUTPUT_DIR ${FW_EFI_OUTPUT_DIR})
+  endif()
+  add_executable(${name} ${ARG_SOURCES})
+  set_target_properties(${name} PROPERTIES
+    LINKER_LANGUAGE CXX
+    RUNTIME_OUTPUT_DIRECTORY ${ARG_OUTPUT_DIR})
+  target_link_libraries(${name} PRIVATE ${ARG_LIBS} platform_firmware)
+  target_link_options(${name} PRIVATE
+    -nodefaultlib -machine:x64 -opt:ref -debug:none
+    -subsystem:${subsystem} -entry:${ARG_ENTRY} -include:${ARG_ENTRY})
+endfunction()

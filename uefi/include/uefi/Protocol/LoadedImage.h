@@ -1,0 +1,23 @@
+#pragma once
+#include <uefi/SystemTable.h>
+
+constexpr UINT32 EFI_LOADED_IMAGE_PROTOCOL_REVISION = 0x1000;
+
+typedef struct {
+  UINT32                    Revision;
+  EFI_HANDLE                ParentHandle;
+  EFI_SYSTEM_TABLE         *SystemTable;
+  EFI_HANDLE                DeviceHandle;
+  EFI_DEVICE_PATH_PROTOCOL *FilePath;
+  VOID                     *Reserved;
+  UINT32                    LoadOptionsSize;
+  VOID                     *LoadOptions;
+  VOID                     *ImageBase;
+  UINT64                    ImageSize;
+  EFI_MEMORY_TYPE           ImageCodeType;
+  EFI_MEMORY_TYPE           ImageDataType;
+  EFI_IMAGE_UNLOAD          Unload;
+} EFI_LOADED_IMAGE_PROTOCOL;
+static_assert(offsetof(EFI_LOADED_IMAGE_PROTOCOL, Unload) == 88);
+
+inline constinit EFI_GUID gEfiLoadedImageProtocolGuid = {0x5B1B31A1, 0x9562, 0x11D2, {0x8E, 0x3F, 0x00, 0xA0, 0xC9, 0x69, 0x72, 0x3B}};
