@@ -6,7 +6,7 @@ target_compile_features(fw_freestanding INTERFACE cxx_std_20)
 if(FW_EFI)
   target_compile_options(fw_freestanding INTERFACE
     -ffreestanding -fno-stack-protector -mno-red-zone -fshort-wchar -nostdlibinc
-    -fno-builtin-printf
+    -fno-builtin-printf -ffunction-sections -fdata-sections
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
     -mno-stack-arg-probe)
 else()
@@ -28,6 +28,11 @@ function(efi_image name)
   endif()
   if(NOT ARG_OUTPUT_DIR)
     set(ARG_OUTPUT_DIR ${FW_EFI_OUTPUT_DIR})
+  endif()
+  if(NOT ARG_SOURCES)
+    # Everything comes from the libraries; CMake still wants one source.
+    set(ARG_SOURCES ${CMAKE_CURRENT_BINARY_DIR}/${name}_image.cpp)
+    file(WRITE ${ARG_SOURCES} "// ${name}: linked from its libraries\n")
   endif()
   add_executable(${name} ${ARG_SOURCES})
   set_target_properties(${name} PROPERTIES

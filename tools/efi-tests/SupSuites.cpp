@@ -1,0 +1,11 @@
+#include "SupSuites.h"
+
+#include "FrameSuite.h"
+
+void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
+  if (Phase == SuitePhase::DriverUnloaded) {
+    RunUnloadedSuite(Report);
+    return;
+  }
+  RunFrameSuite(Report);
+}
