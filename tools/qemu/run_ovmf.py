@@ -8,6 +8,7 @@ must end with "reset -s" so QEMU exits. A hard timeout stops a boot that
 hangs (for instance at "Press any key")."""
 import argparse
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -58,16 +59,30 @@ def run(files, script_lines, timeout, workdir):
     return status, elapsed, text
 
 
+def serial_text(workdir):
+    """The firmware console as plain text (ANSI escapes removed)."""
+    path = os.path.join(workdir, "serial.log")
+    if not os.path.exists(path):
+        return ""
+    raw = open(path, errors="replace").read()
+    return re.sub(r"\x1b\[[0-9;?]*[A-Za-z]", "", raw).replace("\r", "")
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--file", action="append", default=[], help="file to put on the FAT disk")
     parser.add_argument("--line", action="append", default=[], help="startup.nsh line (repeatable)")
     parser.add_argument("--timeout", type=int, default=240)
     parser.add_argument("--workdir", help="keep the disk image and logs here")
+    parser.add_argument("--console", metavar="REGEX", help="also print console lines matching REGEX")
     args = parser.parse_args()
     workdir = args.workdir or tempfile.mkdtemp(prefix="ovmf-")
     os.makedirs(workdir, exist_ok=True)
     status, elapsed, text = run(args.file, args.line, args.timeout, workdir)
+    if args.console:
+        for line in serial_text(workdir).splitlines():
+            if re.search(args.console, line):
+                print("console: " + line.strip())
     sys.stdout.write(text)
     sys.stderr.write(f"qemu: status {status}, {elapsed:.1f} s, logs in {workdir}\n")
     return 0 if status == 0 else 1
