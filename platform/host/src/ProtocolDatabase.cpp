@@ -147,7 +147,8 @@ EFI_STATUS ProtocolDatabase::Install(EFI_HANDLE *Handle, const EFI_GUID *Protoco
   return Status;
 }
 
-EFI_STATUS ProtocolDatabase::UninstallOne(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *Interface) {
+EFI_STATUS ProtocolDatabase::UninstallOne(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *Interface,
+                                          RemovedInterface *Removed) {
   HandleRecord *Record = FindHandle(Handle);
   if (Record == nullptr || Protocol == nullptr) {
     return EFI_INVALID_PARAMETER;
@@ -162,14 +163,18 @@ EFI_STATUS ProtocolDatabase::UninstallOne(EFI_HANDLE Handle, const EFI_GUID *Pro
   if (PinsInterface(*Entry)) {
     return EFI_ACCESS_DENIED;
   }
-  Record->Protocols.erase(Record->Protocols.begin() + (Entry - Record->Protocols.data()));
+  size_t Index = Entry - Record->Protocols.data();
+  if (Removed != nullptr) {
+    *Removed = {Index, *Entry};
+  }
+  Record->Protocols.erase(Record->Protocols.begin() + Index);
   DropPending(Handle, *Protocol);
   RemoveIfEmpty(*Record);
   return EFI_SUCCESS;
 }
 
 EFI_STATUS ProtocolDatabase::Uninstall(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *Interface) {
-  return UninstallOne(Handle, Protocol, Interface);
+  return UninstallOne(Handle, Protocol, Interface, nullptr);
 }
 
 EFI_STATUS ProtocolDatabase::Reinstall(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *OldInterface,
@@ -240,7 +245,7 @@ EFI_STATUS ProtocolDatabase::InstallMultiple(EFI_HANDLE *Handle, const std::vect
   }
   if (EFI_ERROR(Status)) {
     while (Installed-- > 0) {
-      UninstallOne(*Handle, Pairs[Installed].Guid, Pairs[Installed].Interface);
+      UninstallOne(*Handle, Pairs[Installed].Guid, Pairs[Installed].Interface, nullptr);
     }
   }
   --HoldEmptyHandles_;
@@ -263,21 +268,22 @@ EFI_STATUS ProtocolDatabase::UninstallMultiple(EFI_HANDLE Handle, const std::vec
   }
   NotifyLevelSection Section(Events_);
   ++HoldEmptyHandles_;
-  EFI_STATUS Status  = EFI_SUCCESS;
-  size_t     Removed = 0;
-  for (; Removed < Pairs.size(); ++Removed) {
-    Status = UninstallOne(Handle, Pairs[Removed].Guid, Pairs[Removed].Interface);
+  EFI_STATUS                    Status = EFI_SUCCESS;
+  std::vector<RemovedInterface> Removed;
+  for (const GuidInterface &Pair : Pairs) {
+    Removed.emplace_back();
+    Status = UninstallOne(Handle, Pair.Guid, Pair.Interface, &Removed.back());
     if (EFI_ERROR(Status)) {
+      Removed.pop_back();
       break;
     }
   }
   if (EFI_ERROR(Status)) {
-    std::vector<EFI_EVENT> ToSignal;
-    while (Removed-- > 0) {
-      EFI_HANDLE Same = Handle;
-      InstallOne(&Same, Pairs[Removed].Guid, Pairs[Removed].Interface, ToSignal);
+    // Put the removed entries back where they were, as if never touched:
+    // listeners are not told about interfaces that never went away.
+    for (auto Entry = Removed.rbegin(); Entry != Removed.rend(); ++Entry) {
+      Record->Protocols.insert(Record->Protocols.begin() + Entry->Index, Entry->Entry);
     }
-    SignalAll(ToSignal);
     // The one failure status UEFI defines for this service.
     Status = EFI_INVALID_PARAMETER;
   }

@@ -89,7 +89,12 @@ class ProtocolDatabase {
   const EFI_GUID    *Intern(const EFI_GUID &Guid);
   EFI_STATUS         InstallOne(EFI_HANDLE *Handle, const EFI_GUID *Protocol, VOID *Interface,
                                 std::vector<EFI_EVENT> &ToSignal);
-  EFI_STATUS         UninstallOne(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *Interface);
+  struct RemovedInterface {
+    size_t            Index = 0;  // position on the handle
+    ProtocolInterface Entry{};
+  };
+  EFI_STATUS         UninstallOne(EFI_HANDLE Handle, const EFI_GUID *Protocol, VOID *Interface,
+                                  RemovedInterface *Removed);
   void               QueueNotifies(EFI_HANDLE Handle, const EFI_GUID &Protocol, std::vector<EFI_EVENT> &ToSignal);
   void               DropPending(EFI_HANDLE Handle, const EFI_GUID &Protocol);
   void               RemoveIfEmpty(HandleRecord &Record);

@@ -266,13 +266,19 @@ TEST_F(DatabaseTest, InstallMultipleRefusesASecondHandleWithTheSameDevicePath) {
 
 TEST_F(DatabaseTest, UninstallMultipleRestoresEverythingOnFailure) {
   EFI_HANDLE Handle = InstallA();
+  EFI_EVENT  Listener     = nullptr;
+  VOID      *Registration = nullptr;
+  ASSERT_TRUE(StatusIs(BS()->CreateEvent(0, 0, nullptr, nullptr, &Listener), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(BS()->RegisterProtocolNotify(&gTestProtocolAGuid, Listener, &Registration), EFI_SUCCESS));
   // B is not there: A comes back, on the same handle, although it was the
-  // handle's last protocol for a moment.
+  // handle's last protocol for a moment, and nobody is told it was installed.
   EXPECT_TRUE(StatusIs(BS()->UninstallMultipleProtocolInterfaces(Handle, &gTestProtocolAGuid, &A, &gTestProtocolBGuid,
                                                                   &B, nullptr),
                        EFI_INVALID_PARAMETER));
   EXPECT_TRUE(Env().IsHandle(Handle));
   EXPECT_EQ(Env().FindInterface(Handle, gTestProtocolAGuid), &A);
+  EXPECT_TRUE(StatusIs(BS()->CheckEvent(Listener), EFI_NOT_READY));
+  BS()->CloseEvent(Listener);
 
   // An interface held BY_DRIVER refuses the whole request.
   ASSERT_TRUE(StatusIs(BS()->InstallProtocolInterface(&Handle, &gTestProtocolBGuid, EFI_NATIVE_INTERFACE, &B),
