@@ -133,6 +133,8 @@ class Environment {
   const std::vector<std::string> &Faults() const;
   std::vector<std::string>        TakeFaults();
 
+  // For the environment's own service layers and later platform services
+  // built into this library (src/Core.h).
   Core &Internals() { return *Core_; }
 
  private:
