@@ -93,27 +93,7 @@ std::string GuidToString(const EFI_GUID &Guid) {
 }
 
 std::string StatusToString(EFI_STATUS Status) {
-  static constexpr std::array<const char *, 36> ErrorNames = {
-      "Success",           "Load Error",         "Invalid Parameter",  "Unsupported",
-      "Bad Buffer Size",   "Buffer Too Small",   "Not Ready",          "Device Error",
-      "Write Protected",   "Out of Resources",   "Volume Corrupt",     "Volume Full",
-      "No Media",          "Media changed",      "Not Found",          "Access Denied",
-      "No Response",       "No mapping",         "Time out",           "Not started",
-      "Already started",   "Aborted",            "ICMP Error",         "TFTP Error",
-      "Protocol Error",    "Incompatible Version", "Security Violation", "CRC Error",
-      "End of Media",      nullptr,              nullptr,              "End of File",
-      "Invalid Language",  "Compromised Data",   "IP Address Conflict", "HTTP Error"};
-  static constexpr std::array<const char *, 8> WarningNames = {
-      "Success",           "Warning Unknown Glyph", "Warning Delete Failure", "Warning Write Failure",
-      "Warning Buffer Too Small", "Warning Stale Data", "Warning File System", "Warning Reset Required"};
-  UINTN Code = Status & ~MAX_BIT;
-  const char *Name = nullptr;
-  if (EFI_ERROR(Status) && Code < ErrorNames.size() && Code != 0) {
-    Name = ErrorNames[Code];
-  } else if (!EFI_ERROR(Status) && Code < WarningNames.size()) {
-    Name = WarningNames[Code];
-  }
-  if (Name != nullptr) {
+  if (const char *Name = EfiStatusName(Status)) {
     return Name;
   }
   char Text[32];
