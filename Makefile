@@ -9,6 +9,7 @@ all: efi host
 
 deps:
 	@scripts/install-deps.sh
+	@scripts/fetch-mbedtls.sh
 
 efi: deps
 	@cmake --preset efi >/dev/null
