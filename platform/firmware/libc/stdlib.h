@@ -1,5 +1,6 @@
-/* Firmware libc shim. The image has no C allocator or process functions:
-   mbedtls allocates through its platform hooks on the UEFI pool. */
+/* Firmware libc shim. mbedtls includes this header but, configured with
+   MBEDTLS_PLATFORM_NO_STD_FUNCTIONS, uses nothing from it: it allocates
+   through its platform hooks on the UEFI pool. */
 #ifndef FW_LIBC_STDLIB_H
 #define FW_LIBC_STDLIB_H
 
