@@ -15,11 +15,12 @@ int Fold(int MbedtlsResult) { return MbedtlsResult == 0 ? 0 : -1; }
 // Ample for an uncompressed point (2n + 1 = 65 bytes for P-256).
 constexpr UINTN POINT_BUFFER_SIZE = 2048;
 
-int CopyConstant(const ECC_GROUP *Group, const mbedtls_mpi *Constant, mbedtls_mpi *X) {
+// Copies one constant of the group; -1 when the group or the target is missing.
+int CopyConstant(const ECC_GROUP *Group, const mbedtls_mpi mbedtls_ecp_group::*Constant, mbedtls_mpi *X) {
   if (Group == nullptr || X == nullptr) {
     return -1;
   }
-  return bignum_copy(X, Constant);
+  return bignum_copy(X, &(Group->Group.*Constant));
 }
 
 // a = p - 3, made by clearing the two low bits of p (P-256's p ends in
@@ -67,19 +68,19 @@ void ecc_free(ECC_GROUP *Group) {
 }
 
 int ecc_get_prime(const ECC_GROUP *Group, mbedtls_mpi *X) {
-  return Group == nullptr ? -1 : CopyConstant(Group, &Group->Group.P, X);
+  return CopyConstant(Group, &mbedtls_ecp_group::P, X);
 }
 
 int ecc_get_order(const ECC_GROUP *Group, mbedtls_mpi *X) {
-  return Group == nullptr ? -1 : CopyConstant(Group, &Group->Group.N, X);
+  return CopyConstant(Group, &mbedtls_ecp_group::N, X);
 }
 
 int ecc_get_a(const ECC_GROUP *Group, mbedtls_mpi *X) {
-  return Group == nullptr ? -1 : CopyConstant(Group, &Group->Group.A, X);
+  return CopyConstant(Group, &mbedtls_ecp_group::A, X);
 }
 
 int ecc_get_b(const ECC_GROUP *Group, mbedtls_mpi *X) {
-  return Group == nullptr ? -1 : CopyConstant(Group, &Group->Group.B, X);
+  return CopyConstant(Group, &mbedtls_ecp_group::B, X);
 }
 
 void ecc_point_init(mbedtls_ecp_point *P) { mbedtls_ecp_point_init(P); }
