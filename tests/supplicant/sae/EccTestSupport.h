@@ -12,7 +12,6 @@
 
 #include "Bignum.h"
 #include "Ecc.h"
-#include "Random.h"
 
 namespace sae_test {
 
