@@ -10,43 +10,40 @@ constexpr UINT32 Sha1InitialState[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10
 
 namespace {
 
-// One step of each of the four 20-step stages. The caller rotates the
-// argument order instead of moving the five working variables around.
-inline void Step0(UINT32 A, UINT32 &B, UINT32 C, UINT32 D, UINT32 &E, UINT32 W) {
-  E += RotateLeft32(A, 5) + (D ^ (B & (C ^ D))) + 0x5a827999 + W;
-  B = RotateLeft32(B, 30);
-}
-inline void Step1(UINT32 A, UINT32 &B, UINT32 C, UINT32 D, UINT32 &E, UINT32 W) {
-  E += RotateLeft32(A, 5) + (B ^ C ^ D) + 0x6ed9eba1 + W;
-  B = RotateLeft32(B, 30);
-}
-inline void Step2(UINT32 A, UINT32 &B, UINT32 C, UINT32 D, UINT32 &E, UINT32 W) {
-  E += RotateLeft32(A, 5) + ((B & C) | (D & (B | C))) + 0x8f1bbcdc + W;
-  B = RotateLeft32(B, 30);
-}
-inline void Step3(UINT32 A, UINT32 &B, UINT32 C, UINT32 D, UINT32 &E, UINT32 W) {
-  E += RotateLeft32(A, 5) + (B ^ C ^ D) + 0xca62c1d6 + W;
-  B = RotateLeft32(B, 30);
+template <unsigned Stage>
+inline __attribute__((always_inline)) UINT32 StageFunction(UINT32 B, UINT32 C, UINT32 D) {
+  if constexpr (Stage == 0) {
+    return D ^ (B & (C ^ D));  // choose
+  } else if constexpr (Stage == 2) {
+    return (B & C) + (D & (B ^ C));  // majority; the two terms never share a bit
+  } else {
+    return B ^ C ^ D;  // parity
+  }
 }
 
-// Message schedule in a 16-word ring: W[t] for t >= 16.
-inline UINT32 Expand(UINT32 W[16], unsigned T) {
-  const UINT32 Value = RotateLeft32(W[(T + 13) & 15] ^ W[(T + 8) & 15] ^ W[(T + 2) & 15] ^ W[T & 15], 1);
-  W[T & 15] = Value;
-  return Value;
-}
+constexpr UINT32 StageConstant[4] = {0x5a827999, 0x6ed9eba1, 0x8f1bbcdc, 0xca62c1d6};
 
-using StepFn = void (*)(UINT32, UINT32 &, UINT32, UINT32, UINT32 &, UINT32);
-
-// Five steps starting at T, the working variables rotating one place per step.
-template <StepFn Step, bool Schedule>
-inline void FiveSteps(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E, UINT32 W[16], unsigned T) {
-  auto Word = [&](unsigned Index) { return Schedule ? Expand(W, Index) : W[Index & 15]; };
-  Step(A, B, C, D, E, Word(T));
-  Step(E, A, B, C, D, Word(T + 1));
-  Step(D, E, A, B, C, Word(T + 2));
-  Step(C, D, E, A, B, Word(T + 3));
-  Step(B, C, D, E, A, Word(T + 4));
+// Step T of 80, then the rest with the working variables rotated one place
+// (so nothing is moved between steps). W is the 16-word schedule ring. The
+// terms that do not depend on A are added first: only the rotation of the
+// newest A stays on the critical path.
+template <unsigned T>
+inline __attribute__((always_inline)) void Steps(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E,
+                                                 UINT32 (&W)[16]) {
+  UINT32 Word;
+  if constexpr (T < 16) {
+    Word = W[T];
+  } else {
+    Word = RotateLeft32(W[(T + 13) & 15] ^ W[(T + 8) & 15] ^ W[(T + 2) & 15] ^ W[T & 15], 1);
+    W[T & 15] = Word;
+  }
+  E += Word + StageConstant[T / 20];
+  E += StageFunction<T / 20>(B, C, D);
+  E += RotateLeft32(A, 5);
+  B = RotateLeft32(B, 30);
+  if constexpr (T + 1 < 80) {
+    Steps<T + 1>(E, A, B, C, D, W);
+  }
 }
 
 }  // namespace
@@ -58,23 +55,8 @@ void Sha1CompressPortable(UINT32 State[5], const UINT8 *Blocks, UINTN BlockCount
       W[i] = LoadBe32(Blocks + 4 * i);
     }
     UINT32 A = State[0], B = State[1], C = State[2], D = State[3], E = State[4];
-    FiveSteps<Step0, false>(A, B, C, D, E, W, 0);
-    FiveSteps<Step0, false>(A, B, C, D, E, W, 5);
-    FiveSteps<Step0, false>(A, B, C, D, E, W, 10);
-    Step0(A, B, C, D, E, W[15]);
-    Step0(E, A, B, C, D, Expand(W, 16));
-    Step0(D, E, A, B, C, Expand(W, 17));
-    Step0(C, D, E, A, B, Expand(W, 18));
-    Step0(B, C, D, E, A, Expand(W, 19));
-    for (unsigned T = 20; T < 40; T += 5) {
-      FiveSteps<Step1, true>(A, B, C, D, E, W, T);
-    }
-    for (unsigned T = 40; T < 60; T += 5) {
-      FiveSteps<Step2, true>(A, B, C, D, E, W, T);
-    }
-    for (unsigned T = 60; T < 80; T += 5) {
-      FiveSteps<Step3, true>(A, B, C, D, E, W, T);
-    }
+    Steps<0>(A, B, C, D, E, W);
+    // 80 steps rotate the variables 16 times round: they are back in place.
     State[0] += A;
     State[1] += B;
     State[2] += C;

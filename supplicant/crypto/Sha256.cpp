@@ -29,59 +29,50 @@ inline UINT32 BigSigma1(UINT32 X) { return RotateRight32(X, 6) ^ RotateRight32(X
 inline UINT32 SmallSigma0(UINT32 X) { return RotateRight32(X, 7) ^ RotateRight32(X, 18) ^ (X >> 3); }
 inline UINT32 SmallSigma1(UINT32 X) { return RotateRight32(X, 17) ^ RotateRight32(X, 19) ^ (X >> 10); }
 
-// One round; the caller rotates the argument order so that no working
-// variable has to move: D and H are the ones that change.
-inline void Round(UINT32 A, UINT32 B, UINT32 C, UINT32 &D, UINT32 E, UINT32 F, UINT32 G, UINT32 &H,
-                  UINT32 KPlusW) {
-  const UINT32 T1 = H + BigSigma1(E) + (G ^ (E & (F ^ G))) + KPlusW;
-  const UINT32 T2 = BigSigma0(A) + ((A & B) | (C & (A | B)));
-  D += T1;
-  H = T1 + T2;
-}
-
-inline UINT32 Expand(UINT32 W[16], unsigned T) {
-  const UINT32 Value =
-      SmallSigma1(W[(T + 14) & 15]) + W[(T + 9) & 15] + SmallSigma0(W[(T + 1) & 15]) + W[T & 15];
-  W[T & 15] = Value;
-  return Value;
-}
-
-template <bool Schedule>
-inline void EightRounds(UINT32 S[8], UINT32 W[16], unsigned T) {
-  auto Word = [&](unsigned Index) { return Sha256RoundConstants[Index] + (Schedule ? Expand(W, Index) : W[Index & 15]); };
-  Round(S[0], S[1], S[2], S[3], S[4], S[5], S[6], S[7], Word(T));
-  Round(S[7], S[0], S[1], S[2], S[3], S[4], S[5], S[6], Word(T + 1));
-  Round(S[6], S[7], S[0], S[1], S[2], S[3], S[4], S[5], Word(T + 2));
-  Round(S[5], S[6], S[7], S[0], S[1], S[2], S[3], S[4], Word(T + 3));
-  Round(S[4], S[5], S[6], S[7], S[0], S[1], S[2], S[3], Word(T + 4));
-  Round(S[3], S[4], S[5], S[6], S[7], S[0], S[1], S[2], Word(T + 5));
-  Round(S[2], S[3], S[4], S[5], S[6], S[7], S[0], S[1], Word(T + 6));
-  Round(S[1], S[2], S[3], S[4], S[5], S[6], S[7], S[0], Word(T + 7));
+// Round T of 64, then the rest with the working variables rotated one place:
+// only D (the new E) and H (the new A) change, so nothing is moved between
+// rounds. W is the 16-word schedule ring.
+template <unsigned T>
+inline __attribute__((always_inline)) void Rounds(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E, UINT32 &F,
+                                                  UINT32 &G, UINT32 &H, UINT32 (&W)[16]) {
+  UINT32 Word;
+  if constexpr (T < 16) {
+    Word = W[T];
+  } else {
+    Word = SmallSigma1(W[(T + 14) & 15]) + W[(T + 9) & 15] + SmallSigma0(W[(T + 1) & 15]) + W[T & 15];
+    W[T & 15] = Word;
+  }
+  H += Word + Sha256RoundConstants[T];
+  H += BigSigma1(E) + (G ^ (E & (F ^ G)));
+  D += H;
+  H += BigSigma0(A) + ((A & B) + (C & (A ^ B)));
+  if constexpr (T + 1 < 64) {
+    Rounds<T + 1>(H, A, B, C, D, E, F, G, W);
+  }
 }
 
 }  // namespace
 
 void Sha256CompressPortable(UINT32 State[8], const UINT8 *Blocks, UINTN BlockCount) {
   UINT32 W[16];
-  UINT32 S[8];
   for (; BlockCount != 0; --BlockCount, Blocks += 64) {
     for (unsigned i = 0; i < 16; ++i) {
       W[i] = LoadBe32(Blocks + 4 * i);
     }
-    for (unsigned i = 0; i < 8; ++i) {
-      S[i] = State[i];
-    }
-    EightRounds<false>(S, W, 0);
-    EightRounds<false>(S, W, 8);
-    for (unsigned T = 16; T < 64; T += 8) {
-      EightRounds<true>(S, W, T);
-    }
-    for (unsigned i = 0; i < 8; ++i) {
-      State[i] += S[i];
-    }
+    UINT32 A = State[0], B = State[1], C = State[2], D = State[3];
+    UINT32 E = State[4], F = State[5], G = State[6], H = State[7];
+    Rounds<0>(A, B, C, D, E, F, G, H, W);
+    // 64 rounds rotate the variables eight times round: they are back in place.
+    State[0] += A;
+    State[1] += B;
+    State[2] += C;
+    State[3] += D;
+    State[4] += E;
+    State[5] += F;
+    State[6] += G;
+    State[7] += H;
   }
   Wipe(W);
-  Wipe(S);
 }
 
 Sha256CompressFn Sha256Compressor() {
