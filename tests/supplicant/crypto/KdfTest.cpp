@@ -1,7 +1,6 @@
-// The IEEE 802.11 PRF and KDF, PBKDF2 and the pass-phrase mapping: published
-// vectors, exact output extents, length fields and masking, and the input
-// limits.
-#include <crypto/Hmac.h>
+// The IEEE 802.11 PRF and KDF, PBKDF2 and the pass-phrase mapping beyond the
+// vector suite (CryptoSuiteTest): exact output extents, the assembled inputs
+// and length fields, masking, and the input limits.
 #include <crypto/Kdf.h>
 
 #include "CryptoTestSupport.h"
@@ -42,22 +41,6 @@ TEST_P(KdfVectorTest, PrfMatchesAnnexJAndWritesWholeBlocks) {
   }
 }
 
-TEST_P(KdfVectorTest, Pbkdf2MatchesRfc6070) {
-  for (const Pbkdf2Vector &V : Pbkdf2Vectors) {
-    Bytes Out(20);
-    pbkdf2_sha1_block(V.Passphrase, strlen(V.Passphrase), V.Salt, strlen(V.Salt), V.Iterations, 1, Out.data());
-    EXPECT_EQ(Out, FromHex(V.BlockHex)) << V.Name;
-  }
-}
-
-TEST_P(KdfVectorTest, PskMatchesAnnexJ) {
-  for (const PskVector &V : PskVectors) {
-    Bytes Psk(32);
-    EXPECT_EQ(psk_from_passphrase(V.Passphrase, strlen(V.Passphrase), V.Ssid, strlen(V.Ssid), Psk.data()), 1);
-    EXPECT_EQ(Psk, FromHex(V.PskHex)) << V.Name;
-  }
-}
-
 TEST_P(KdfVectorTest, KdfBitsMatchesReferenceAndMasksTheLastOctet) {
   for (const KdfVector &V : KdfVectors) {
     const Bytes Key = FromHex(V.KeyHex), Data = FromHex(V.DataHex), Expected = FromHex(V.OutHex);
@@ -76,23 +59,6 @@ TEST_P(KdfVectorTest, KdfBitsMatchesReferenceAndMasksTheLastOctet) {
 }
 
 INSTANTIATE_CRYPTO_PATHS(KdfVectorTest);
-
-TEST(Prf, AssemblesLabelZeroDataAndCounter) {
-  // The PTK shape: label of 22, data of 76, out length 64 -> counters 0..3.
-  std::mt19937 Generator(3);
-  const Bytes Key = RandomBytes(Generator, 32), Data = RandomBytes(Generator, 76);
-  const std::string Label = "Pairwise key expansion";
-  const Bytes Out = Prf(Key, Label, Data, 64, 80);
-  for (UINT8 Counter = 0; Counter < 4; ++Counter) {
-    Bytes Input(Label.begin(), Label.end());
-    Input.push_back(0);
-    Input.insert(Input.end(), Data.begin(), Data.end());
-    Input.push_back(Counter);
-    Bytes Block(20);
-    hmac_sha1(Key.data(), Key.size(), Input.data(), Input.size(), Block.data());
-    EXPECT_EQ(Bytes(Out.begin() + 20 * Counter, Out.begin() + 20 * Counter + 20), Block) << int(Counter);
-  }
-}
 
 TEST(Prf, InputLimitIs768OctetsAndOutputLimitIs256Blocks) {
   const Bytes Key(16, 1);
@@ -124,22 +90,6 @@ TEST(Kdf, OctetFormWritesExactlyTheOutLength) {
     kdf_sha256(Key.data(), Key.size(), V.Label, Data.data(), Data.size(), None.data(), Length);
     EXPECT_EQ(None, Bytes(8, Fence));
   }
-}
-
-TEST(Kdf, LengthFieldIsLittleEndianBitsOfTheRequest) {
-  // Counter 1, label, data, L: for 48 octets L = 384 = 0x0180, written 80 01.
-  const Bytes Key(32, 9), Data = {1, 2, 3};
-  Bytes Input = {0x01, 0x00};
-  for (char c : std::string("KDF label")) {
-    Input.push_back((UINT8)c);
-  }
-  Input.insert(Input.end(), Data.begin(), Data.end());
-  Input.push_back(0x80);
-  Input.push_back(0x01);
-  Bytes FirstBlock(32), Out(48);
-  hmac_sha256(Key.data(), Key.size(), Input.data(), Input.size(), FirstBlock.data());
-  kdf_sha256(Key.data(), Key.size(), "KDF label", Data.data(), Data.size(), Out.data(), 48);
-  EXPECT_EQ(Bytes(Out.begin(), Out.begin() + 32), FirstBlock);
 }
 
 TEST(Kdf, RequestsBeyondTheLengthFieldOrInputBufferAreRefused) {
@@ -175,15 +125,6 @@ TEST(Psk, PassphraseAndSsidLimits) {
   EXPECT_EQ(Psk, Bytes(32, Fence));
   EXPECT_EQ(psk_from_passphrase(Pass63.data(), Pass63.size(), Ssid32.data(), Ssid32.size(), Psk.data()), 1);
   EXPECT_EQ(Psk, FromHex(Named(PskVectors, "limits-63-32").PskHex));
-}
-
-TEST(Psk, IsTheFirst32OctetsOfTwoPbkdf2Blocks) {
-  Bytes Psk(32), First(20), Second(20);
-  ASSERT_EQ(psk_from_passphrase("password", 8, "IEEE", 4, Psk.data()), 1);
-  pbkdf2_sha1_block("password", 8, "IEEE", 4, 4096, 1, First.data());
-  pbkdf2_sha1_block("password", 8, "IEEE", 4, 4096, 2, Second.data());
-  First.insert(First.end(), Second.begin(), Second.begin() + 12);
-  EXPECT_EQ(Psk, First);
 }
 
 TEST(Pbkdf2, IterationCountsOfOneOrLessGiveU1) {
