@@ -1,5 +1,6 @@
 #include "Random.h"
 
+#include <Library/BaseMemoryLib.h>
 #include <Library/PrintLib.h>
 #include <crypto/HmacDrbg.h>
 
@@ -34,7 +35,7 @@ bool EntropyFromInstruction(BOOLEAN (*Read)(UINT64 *), UINT8 *Out) {
     if (!Read(&Value)) {
       return false;
     }
-    __builtin_memcpy(Out + Offset, &Value, sizeof(Value));
+    CopyMem(Out + Offset, &Value, sizeof(Value));
   }
   return true;
 }
@@ -44,11 +45,6 @@ struct SeedNonce {
   EFI_TIME Time;
   UINT64   Timestamp;
 };
-
-void Wipe(void *Buffer, UINTN Length) {
-  __builtin_memset(Buffer, 0, Length);
-  __asm__ __volatile__("" : : "r"(Buffer) : "memory");
-}
 
 void FallBackToParkMiller() {
   ActiveSource = RandomSourceParkMiller;
@@ -111,8 +107,8 @@ RANDOM_SOURCE RandomSourceInitializeFrom(const EFI_TIME &Time, const RANDOM_ENTR
       hmac_drbg_instantiate(&DriverDrbg, Entropy, sizeof(Entropy), reinterpret_cast<const UINT8 *>(&Nonce),
                             sizeof(Nonce), reinterpret_cast<const UINT8 *>(Personalization),
                             sizeof(Personalization) - 1) == 0;
-  Wipe(Entropy, sizeof(Entropy));
-  Wipe(&Nonce, sizeof(Nonce));
+  SecureZeroMem(Entropy, sizeof(Entropy));
+  SecureZeroMem(&Nonce, sizeof(Nonce));
   if (!Seeded) {
     FallBackToParkMiller();
     return ActiveSource;

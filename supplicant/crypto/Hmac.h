@@ -11,6 +11,8 @@
 #include "Sha256.h"
 
 constexpr UINTN HMAC_BLOCK_SIZE = 64;
+// Most elements an HMAC element list may hold.
+constexpr UINTN CRYPTO_MAX_ELEMENTS = 5;
 
 // 0, or -1 with no MAC written when Count is above 5.
 int hmac_sha1_vec(const UINT8 *Key, UINTN KeyLength, UINTN Count, const UINT8 *const Address[],

@@ -6,9 +6,9 @@
 
 using namespace crypto_util;
 
-constexpr UINT32 Sha1InitialState[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
-
 namespace {
+
+constexpr UINT32 Sha1InitialState[5] = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476, 0xc3d2e1f0};
 
 template <unsigned Stage>
 inline __attribute__((always_inline)) UINT32 StageFunction(UINT32 B, UINT32 C, UINT32 D) {

@@ -3,9 +3,6 @@
 #include <uefi/Base.h>
 
 constexpr UINTN SHA1_DIGEST_SIZE = 20;
-constexpr UINTN SHA_BLOCK_SIZE   = 64;
-// Most elements a message list may hold (see the *_vec operations).
-constexpr UINTN CRYPTO_MAX_ELEMENTS = 5;
 
 struct sha1_ctx {
   UINT32 state[5];

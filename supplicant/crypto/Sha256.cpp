@@ -6,11 +6,11 @@
 
 using namespace crypto_util;
 
+namespace {
 constexpr UINT32 Sha256InitialState[8] = {0x6a09e667, 0xbb67ae85, 0x3c6ef372, 0xa54ff53a,
                                           0x510e527f, 0x9b05688c, 0x1f83d9ab, 0x5be0cd19};
+}  // namespace
 
-// Round constants: the first 32 bits of the fractional parts of the cube
-// roots of the first 64 primes.
 constexpr UINT32 Sha256RoundConstants[64] = {
     0x428a2f98, 0x71374491, 0xb5c0fbcf, 0xe9b5dba5, 0x3956c25b, 0x59f111f1, 0x923f82a4, 0xab1c5ed5,
     0xd807aa98, 0x12835b01, 0x243185be, 0x550c7dc3, 0x72be5d74, 0x80deb1fe, 0x9bdc06a7, 0xc19bf174,

@@ -17,6 +17,6 @@ void Sha256CompressShaNi(UINT32 State[8], const UINT8 *Blocks, UINTN BlockCount)
 Sha1CompressFn   Sha1Compressor();
 Sha256CompressFn Sha256Compressor();
 
-extern const UINT32 Sha1InitialState[5];
-extern const UINT32 Sha256InitialState[8];
+// Round constants (first 32 bits of the fractional parts of the cube roots of
+// the first 64 primes), shared with the SHA-NI code.
 extern const UINT32 Sha256RoundConstants[64];
