@@ -1,5 +1,6 @@
 #include "SupSuites.h"
 
+#include "ConfigSuite.h"
 #include "FrameSuite.h"
 
 void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
@@ -8,4 +9,5 @@ void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
     return;
   }
   RunFrameSuite(Report);
+  RunConfigSuite(Report);
 }
