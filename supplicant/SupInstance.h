@@ -8,6 +8,8 @@
 #include <uefi/Protocol/Supplicant.h>
 #include <Library/DebugLib.h>
 
+#include "sae/SaeContext.h"
+
 constexpr UINT32 SUP_SERVICE_SIGNATURE  = SIGNATURE_32('S', 'U', 'P', 'S');
 constexpr UINT32 SUP_INSTANCE_SIGNATURE = SIGNATURE_32('S', 'U', 'P', 'I');
 static_assert(SUP_SERVICE_SIGNATURE == 0x53505553 && SUP_INSTANCE_SIGNATURE == 0x49505553);
@@ -20,6 +22,44 @@ struct SUP_SERVICE {
   EFI_HANDLE                   ImageHandle;
 };
 
+// Pairwise and group cipher suite types, AKM flags and key-management modes
+// as the configuration store records them.
+constexpr UINT32 SUP_CIPHER_WEP40  = 1;
+constexpr UINT32 SUP_CIPHER_TKIP   = 2;
+constexpr UINT32 SUP_CIPHER_CCMP   = 4;
+constexpr UINT32 SUP_CIPHER_WEP104 = 5;
+constexpr UINT32 SUP_CIPHER_BIP_CMAC_128 = 64;
+
+constexpr UINT32 SUP_AKM_WPA_PSK    = 2;
+constexpr UINT32 SUP_AKM_RSN_PSK    = 32;
+constexpr UINT32 SUP_AKM_PSK_SHA256 = 256;
+constexpr UINT32 SUP_AKM_SAE        = 4096;
+// AKMs whose keys come from the SHA-256 hierarchy.
+constexpr UINT32 SUP_AKM_SHA256_MASK = SUP_AKM_PSK_SHA256 | SUP_AKM_SAE;
+
+constexpr UINT32 SUP_KEY_MGMT_WPA_PSK    = 4;
+constexpr UINT32 SUP_KEY_MGMT_RSN_PSK    = 7;
+constexpr UINT32 SUP_KEY_MGMT_PSK_SHA256 = 6;
+constexpr UINT32 SUP_KEY_MGMT_SAE        = 12;
+
+constexpr INT32 SUP_PROTOCOL_NONE = 0;
+constexpr INT32 SUP_PROTOCOL_WPA  = 1;
+constexpr INT32 SUP_PROTOCOL_RSN  = 2;
+
+// HandshakeState values: the last response built.
+constexpr UINT32 SUP_HANDSHAKE_INITIAL   = 0;
+constexpr UINT32 SUP_HANDSHAKE_MESSAGE_2 = 8;
+constexpr UINT32 SUP_HANDSHAKE_MESSAGE_4 = 9;
+constexpr UINT32 SUP_HANDSHAKE_GROUP_2   = 10;
+
+constexpr UINTN SUP_OWN_IE_BUFFER_SIZE = 256;
+constexpr UINTN SUP_MAX_PASSWORD_LEN   = 63;
+constexpr UINTN SUP_PMK_LEN            = 32;
+
+// Where the PMK in SUP_INSTANCE.Pmk came from; only a pass-phrase PMK is
+// ever re-derived.
+enum class SUP_PMK_SOURCE : UINT8 { None, Passphrase, Given, Sae };
+
 struct SUP_INSTANCE {
   UINT32                         Signature;
   LIST_ENTRY                     Link;
@@ -28,7 +68,74 @@ struct SUP_INSTANCE {
   EFI_HANDLE                     Handle;
   EFI_SUPPLICANT_PROTOCOL        Supplicant;
   EFI_EAP_CONFIGURATION_PROTOCOL EapConfig;
+
+  // Connection: configuration, keys, handshake progress.
+  UINT8       *RxPacket;
+  UINT16       RxPacketSize;
+  UINT8       *RxKeyDesc;
+  UINT32       PairwiseCipher;
+  UINT32       GroupCipher;
+  UINT32       GroupMgmtCipher;
+  UINT32       KeyMgmt;
+  UINT32       AkmFlags;
+  INT32        Protocol;
+  UINT8        Gtk[32];
+  UINT8        ANonce[32];
+  UINT8        SNonce[32];
+  union {
+    UINT8 Ptk[64];
+    struct {
+      UINT8 Kck[16];
+      UINT8 Kek[16];
+      UINT8 Tk[32];
+    };
+  };
+  UINT8        Pmk[SUP_PMK_LEN];
+  UINT8        Igtk[32];
+  UINT32       IgtkKeyId;
+  UINT8        IgtkIpn[6];
+  UINT32       IgtkLen;
+  BOOLEAN      GtkRefreshed;
+  UINT32       GtkKeyId;
+  UINT8        GtkRsc[8];
+  UINT8       *OwnIe;
+  UINT16       OwnIeLen;
+  UINT8        OwnIeBuf[SUP_OWN_IE_BUFFER_SIZE];
+  UINT8        Ssid[32];
+  UINT8        SsidLen;
+  UINT8        TargetMac[6];
+  UINT8        StationMac[6];
+  UINT8        Password[64];
+  UINT8        PasswordLen;
+  UINT32       HandshakeState;
+  UINT8        MfpCapable;
+  UINT8        MfpRequired;
+  SAE_CONTEXT  Sae;
+  const VOID  *EapIdentity;
+  UINT8        EapAuthMethod;
+  UINTN        EapCaCertSize;
+  const VOID  *EapCaCert;
+  const VOID  *EapClientCert;
+  UINTN        EapClientCertSize;
+  const VOID  *EapPrivateKey;
+  UINTN        EapPrivateKeySize;
+  const VOID  *EapPrivateKeyPassword;
+  UINTN        EapPrivateKeyPasswordSize;
+
+  // PMK bookkeeping: the source of Pmk and, for a pass-phrase PMK, the
+  // inputs it was derived from, so it is derived once per distinct input.
+  SUP_PMK_SOURCE PmkSource;
+  UINT8          PmkPassword[64];
+  UINT8          PmkPasswordLen;
+  UINT8          PmkSsid[32];
+  UINT8          PmkSsidLen;
+
+  // Replay protection: the counter of the last EAPOL-Key frame accepted with
+  // a valid MIC. Cleared whenever the PMK inputs change.
+  UINT8   ReplayCounter[8];
+  BOOLEAN ReplayCounterValid;
 };
+static_assert(sizeof(SUP_INSTANCE::Ptk) == 64 && offsetof(SUP_INSTANCE, Tk) == offsetof(SUP_INSTANCE, Ptk) + 32);
 
 // Record recovery with the signature check; a mismatch is the assertion
 // "CR has Bad Signature" naming the calling file.

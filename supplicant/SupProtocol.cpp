@@ -1,4 +1,377 @@
+// EFI_SUPPLICANT_PROTOCOL: the configuration store behind SetData/GetData,
+// and ProcessPacket. Both directions are dispatched through one table each:
+// the data type, the size it needs, and the routine that does the work. A
+// routine runs only after every check passed, so a failed call changes
+// nothing in the record.
 #include "SupProtocol.h"
+
+#include <Library/BaseMemoryLib.h>
+
+#include "OwnElement.h"
+#include "Pmk.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// SetData
+// ---------------------------------------------------------------------------
+
+bool IsWpaOrRsnOui(const UINT8 *Oui) {
+  return CompareMem(Oui, SUP_WPA_OUI, 3) == 0 || CompareMem(Oui, SUP_RSN_OUI, 3) == 0;
+}
+
+// The first suite of a selector structure: a UINT16 count, then OUI and type.
+const UINT8 *FirstSuite(const UINT8 *Selector) { return Selector + 2; }
+
+struct AKM_MAPPING {
+  const UINT8 *Oui;
+  UINT8        SuiteType;
+  INT32        Protocol;
+  UINT32       KeyMgmt;
+  UINT32       AkmFlags;
+};
+constexpr AKM_MAPPING AkmMappings[] = {
+    {SUP_WPA_OUI, 2, SUP_PROTOCOL_WPA, SUP_KEY_MGMT_WPA_PSK, SUP_AKM_WPA_PSK},
+    {SUP_RSN_OUI, 2, SUP_PROTOCOL_RSN, SUP_KEY_MGMT_RSN_PSK, SUP_AKM_RSN_PSK},
+    {SUP_RSN_OUI, 6, SUP_PROTOCOL_RSN, SUP_KEY_MGMT_PSK_SHA256, SUP_AKM_PSK_SHA256},
+    {SUP_RSN_OUI, 8, SUP_PROTOCOL_RSN, SUP_KEY_MGMT_SAE, SUP_AKM_SAE},
+};
+
+EFI_STATUS SetAkmSuite(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
+  const UINT8 *Suite = FirstSuite(Data);
+  for (const AKM_MAPPING &Mapping : AkmMappings) {
+    if (CompareMem(Suite, Mapping.Oui, 3) == 0 && Suite[3] == Mapping.SuiteType) {
+      Instance->Protocol = Mapping.Protocol;
+      Instance->KeyMgmt = Mapping.KeyMgmt;
+      Instance->AkmFlags = Mapping.AkmFlags;
+      return EFI_SUCCESS;
+    }
+  }
+  return EFI_UNSUPPORTED;
+}
+
+EFI_STATUS SetGroupCipher(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
+  const UINT8 *Suite = FirstSuite(Data);
+  UINT8 Type = Suite[3];
+  if (!IsWpaOrRsnOui(Suite) || !(Type == SUP_CIPHER_WEP40 || Type == SUP_CIPHER_TKIP || Type == SUP_CIPHER_CCMP ||
+                                 Type == SUP_CIPHER_WEP104)) {
+    return EFI_UNSUPPORTED;
+  }
+  Instance->GroupCipher = Type;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SetPairwiseCipher(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
+  const UINT8 *Suite = FirstSuite(Data);
+  UINT8 Type = Suite[3];
+  if (!IsWpaOrRsnOui(Suite) || !(Type == SUP_CIPHER_TKIP || Type == SUP_CIPHER_CCMP)) {
+    return EFI_UNSUPPORTED;
+  }
+  Instance->PairwiseCipher = Type;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SetPassword(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN DataSize) {
+  if (DataSize > SUP_MAX_PASSWORD_LEN) {
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  // Callers may count a terminating NUL; pass phrases are at least 8 characters.
+  if (DataSize > 8 && Data[DataSize - 1] == 0) {
+    --DataSize;
+  }
+  ZeroMem(Instance->Password, sizeof(Instance->Password));
+  CopyMem(Instance->Password, Data, DataSize);
+  Instance->PasswordLen = (UINT8)DataSize;
+  Instance->PmkSource = SUP_PMK_SOURCE::Passphrase;
+  SupRefreshPassphrasePmk(Instance);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SetSsid(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
+  if (Data[0] > EFI_MAX_SSID_LEN) {
+    return EFI_INVALID_PARAMETER;
+  }
+  Instance->SsidLen = Data[0];
+  CopyMem(Instance->Ssid, Data + 1, sizeof(Instance->Ssid));
+  // A pass-phrase PMK follows its SSID whichever of the two is set last.
+  SupRefreshPassphrasePmk(Instance);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SetStationMac(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
+  CopyMem(Instance->StationMac, Data, sizeof(Instance->StationMac));
+  SupBuildOwnElement(Instance);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SetTargetMac(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
+  CopyMem(Instance->TargetMac, Data, sizeof(Instance->TargetMac));
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SetPmk(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN DataSize) {
+  if (DataSize != SUP_PMK_LEN) {
+    return EFI_INVALID_PARAMETER;
+  }
+  SupSetPmk(Instance, Data, SUP_PMK_SOURCE::Given);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SetGroupMgmtCipher(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
+  const UINT8 *Suite = FirstSuite(Data);
+  if (CompareMem(Suite, SUP_RSN_OUI, 3) != 0) {
+    return EFI_UNSUPPORTED;
+  }
+  Instance->GroupMgmtCipher = Suite[3] == 6 ? SUP_CIPHER_BIP_CMAC_128 : 0;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SetMfpCapability(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
+  Instance->MfpCapable = Data[0];
+  Instance->MfpRequired = Data[1];
+  return EFI_SUCCESS;
+}
+
+struct SET_DATA_ENTRY {
+  EFI_SUPPLICANT_DATA_TYPE Type;
+  UINTN                    MinimumSize;
+  EFI_STATUS (*Apply)(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN DataSize);
+};
+
+constexpr SET_DATA_ENTRY SetDataTable[] = {
+    {EfiSupplicant80211AKMSuite, 6, SetAkmSuite},
+    {EfiSupplicant80211GroupDataCipherSuite, 6, SetGroupCipher},
+    {EfiSupplicant80211PairwiseCipherSuite, 6, SetPairwiseCipher},
+    {EfiSupplicant80211PskPassword, 1, SetPassword},
+    {EfiSupplicant80211TargetSSIDName, sizeof(EFI_80211_SSID), SetSsid},
+    {EfiSupplicant80211StationMac, 6, SetStationMac},
+    {EfiSupplicant80211TargetSSIDMac, 6, SetTargetMac},
+    {EfiSupplicant80211PMK, SUP_PMK_LEN, SetPmk},
+    {EfiSupplicant80211GroupMgmtCipherSuite, 6, SetGroupMgmtCipher},
+    {EfiSupplicant80211MfpCapability, 2, SetMfpCapability},
+};
+
+// ---------------------------------------------------------------------------
+// GetData
+// ---------------------------------------------------------------------------
+
+// Writes a selector structure: the UINT16 count, then four-byte suites.
+VOID WriteSuiteList(UINT8 *Data, const UINT8 *const *Ouis, const UINT8 *Types, UINT16 Count) {
+  Data[0] = (UINT8)Count;
+  Data[1] = (UINT8)(Count >> 8);
+  for (UINT16 Index = 0; Index < Count; ++Index) {
+    CopyMem(Data + 2 + 4 * Index, Ouis[Index], 3);
+    Data[2 + 4 * Index + 3] = Types[Index];
+  }
+}
+
+VOID WriteOneSuite(UINT8 *Data, const UINT8 *Oui, UINT8 Type) {
+  const UINT8 *Ouis[] = {Oui};
+  const UINT8 Types[] = {Type};
+  WriteSuiteList(Data, Ouis, Types, 1);
+}
+
+EFI_STATUS GetAkmSuite(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  // The configured AKM; a child without one reports PSK.
+  UINT8 Type = SupAkmSuiteType(Instance->AkmFlags);
+  WriteOneSuite(Data, SupProtocolOui(Instance), Type != 0 ? Type : 2);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetGroupCipher(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  UINT32 Type = Instance->GroupCipher;
+  if (!(Type == SUP_CIPHER_WEP40 || Type == SUP_CIPHER_TKIP || Type == SUP_CIPHER_CCMP ||
+        Type == SUP_CIPHER_WEP104)) {
+    return EFI_UNSUPPORTED;
+  }
+  WriteOneSuite(Data, SupProtocolOui(Instance), (UINT8)Type);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetPairwiseCipher(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  UINT8 Type = Instance->PairwiseCipher == SUP_CIPHER_TKIP ? SUP_CIPHER_TKIP : SUP_CIPHER_CCMP;
+  WriteOneSuite(Data, SupProtocolOui(Instance), Type);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetPassword(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  CopyMem(Data, Instance->Password, Instance->PasswordLen);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetSsid(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  Data[0] = Instance->SsidLen;
+  CopyMem(Data + 1, Instance->Ssid, sizeof(Instance->Ssid));
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetStationMac(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  CopyMem(Data, Instance->StationMac, sizeof(Instance->StationMac));
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetTargetMac(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  CopyMem(Data, Instance->TargetMac, sizeof(Instance->TargetMac));
+  return EFI_SUCCESS;
+}
+
+constexpr UINT8 BroadcastAddress[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// Fills the named fields of a caller's EFI_SUPPLICANT_KEY; the others keep
+// what the caller put there. The caller's buffer need not be aligned.
+struct KEY_FIELDS {
+  const UINT8            *Key;
+  UINTN                   KeyBytes;  // copied into Key after it is zeroed
+  UINT8                   KeyLen;
+  UINT8                   KeyId;
+  EFI_SUPPLICANT_KEY_TYPE KeyType;
+  const UINT8            *Addr;
+  const UINT8            *Rsc;
+  UINT8                   RscLen;  // 0: Rsc and RscLen are not written
+};
+
+VOID FillKey(UINT8 *Data, const KEY_FIELDS &Fields) {
+  EFI_SUPPLICANT_KEY Key;
+  CopyMem(&Key, Data, sizeof(Key));
+  ZeroMem(Key.Key, sizeof(Key.Key));
+  CopyMem(Key.Key, Fields.Key, Fields.KeyBytes);
+  Key.KeyLen = Fields.KeyLen;
+  Key.KeyId = Fields.KeyId;
+  Key.KeyType = Fields.KeyType;
+  CopyMem(Key.Addr.Addr, Fields.Addr, sizeof(Key.Addr.Addr));
+  if (Fields.RscLen != 0) {
+    ZeroMem(Key.Rsc, sizeof(Key.Rsc));
+    CopyMem(Key.Rsc, Fields.Rsc, Fields.RscLen);
+    Key.RscLen = Fields.RscLen;
+  }
+  CopyMem(Data, &Key, sizeof(Key));
+  SecureZeroMem(&Key, sizeof(Key));
+}
+
+KEY_FIELDS PtkFields(const SUP_INSTANCE *Instance) {
+  UINT8 Length = Instance->PairwiseCipher == SUP_CIPHER_TKIP ? 32 : 16;
+  return {Instance->Tk, Length, Length, 0, Pairwise, Instance->TargetMac, nullptr, 0};
+}
+
+KEY_FIELDS GtkFields(const SUP_INSTANCE *Instance) {
+  UINT8 Length = Instance->GroupCipher == SUP_CIPHER_TKIP ? 32 : 16;
+  return {Instance->Gtk, sizeof(Instance->Gtk), Length, (UINT8)Instance->GtkKeyId, Group, BroadcastAddress,
+          Instance->GtkRsc, 8};
+}
+
+KEY_FIELDS IgtkFields(const SUP_INSTANCE *Instance) {
+  return {Instance->Igtk, sizeof(Instance->Igtk), (UINT8)Instance->IgtkLen, (UINT8)Instance->IgtkKeyId, IGTK,
+          BroadcastAddress, Instance->IgtkIpn, 6};
+}
+
+// The UEFI key-list form: a count byte, then the keys at their natural offset.
+VOID FillKeyList(UINT8 *Data, const KEY_FIELDS &Fields) {
+  Data[offsetof(EFI_SUPPLICANT_GTK_LIST, GTKCount)] = 1;
+  FillKey(Data + offsetof(EFI_SUPPLICANT_GTK_LIST, GTKList), Fields);
+}
+
+EFI_STATUS GetPtk(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  FillKey(Data, PtkFields(Instance));
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetGtkList(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  FillKeyList(Data, GtkFields(Instance));
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetIgtkList(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  FillKeyList(Data, IgtkFields(Instance));
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetIgtkKey(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  FillKey(Data, IgtkFields(Instance));
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetSupplicantState(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  UINT32 State = EfiEapolSupplicantAcquired;
+  if (Instance->HandshakeState == SUP_HANDSHAKE_MESSAGE_4) {
+    State = EfiEapolSupplicantAuthenticated;
+  } else if (Instance->HandshakeState == SUP_HANDSHAKE_MESSAGE_2) {
+    State = EfiEapolSupplicantAuthenticating;
+  }
+  CopyMem(Data, &State, sizeof(State));
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetKeyRefresh(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  Data[0] = Instance->GtkRefreshed;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetSupportedAkms(SUP_INSTANCE *, UINT8 *Data, UINTN *) {
+  const UINT8 *Ouis[] = {SUP_WPA_OUI, SUP_RSN_OUI, SUP_RSN_OUI};
+  const UINT8 Types[] = {2, 2, 8};
+  WriteSuiteList(Data, Ouis, Types, 3);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetSupportedCiphers(SUP_INSTANCE *, UINT8 *Data, UINTN *) {
+  const UINT8 *Ouis[] = {SUP_WPA_OUI, SUP_WPA_OUI, SUP_RSN_OUI, SUP_RSN_OUI};
+  const UINT8 Types[] = {SUP_CIPHER_TKIP, SUP_CIPHER_TKIP, SUP_CIPHER_CCMP, SUP_CIPHER_CCMP};
+  WriteSuiteList(Data, Ouis, Types, 4);
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetPmk(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  CopyMem(Data, Instance->Pmk, SUP_PMK_LEN);
+  return EFI_SUCCESS;
+}
+
+constexpr UINTN KeySize = sizeof(EFI_SUPPLICANT_KEY);
+constexpr UINTN KeyListSize = sizeof(EFI_SUPPLICANT_GTK_LIST);
+// Marks the one size that depends on the record: the stored pass phrase.
+constexpr UINTN PasswordLength = ~(UINTN)0;
+
+struct GET_DATA_ENTRY {
+  EFI_SUPPLICANT_DATA_TYPE Type;
+  UINTN                    Needed;    // bytes the result takes
+  UINTN                    Reported;  // *DataSize when the buffer is smaller
+  EFI_STATUS (*Read)(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *DataSize);
+};
+
+constexpr GET_DATA_ENTRY GetDataTable[] = {
+    {EfiSupplicant80211AKMSuite, 6, 7, GetAkmSuite},
+    {EfiSupplicant80211GroupDataCipherSuite, 6, 7, GetGroupCipher},
+    {EfiSupplicant80211PairwiseCipherSuite, 6, 6, GetPairwiseCipher},
+    {EfiSupplicant80211PskPassword, PasswordLength, PasswordLength, GetPassword},
+    {EfiSupplicant80211TargetSSIDName, sizeof(EFI_80211_SSID), sizeof(EFI_80211_SSID), GetSsid},
+    {EfiSupplicant80211StationMac, 6, 6, GetStationMac},
+    {EfiSupplicant80211TargetSSIDMac, 6, 6, GetTargetMac},
+    {EfiSupplicant80211PTK, KeySize, KeySize, GetPtk},
+    {EfiSupplicant80211GTK, KeyListSize, KeyListSize, GetGtkList},
+    {EfiSupplicantState, 4, 4, GetSupplicantState},
+    {EfiSupplicantKeyRefresh, 1, 1, GetKeyRefresh},
+    {EfiSupplicant80211SupportedAKMSuites, 18, 19, GetSupportedAkms},
+    {EfiSupplicant80211SupportedSoftwareCipherSuites, 26, 27, GetSupportedCiphers},
+    {EfiSupplicant80211SupportedHardwareCipherSuites, 22, 23, GetSupportedCiphers},
+    {EfiSupplicant80211IGTK, KeyListSize, KeyListSize, GetIgtkList},
+    {EfiSupplicant80211PMK, SUP_PMK_LEN, SUP_PMK_LEN, GetPmk},
+    {EfiSupplicant80211IGTKKey, KeySize, KeySize, GetIgtkKey},
+};
+
+template <typename Entry, UINTN Count>
+const Entry *FindEntry(const Entry (&Table)[Count], EFI_SUPPLICANT_DATA_TYPE Type) {
+  for (const Entry &Row : Table) {
+    if (Row.Type == Type) {
+      return &Row;
+    }
+  }
+  return nullptr;
+}
+
+UINTN ResolveSize(UINTN Size, const SUP_INSTANCE *Instance) {
+  return Size == PasswordLength ? Instance->PasswordLen : Size;
+}
+
+}  // namespace
 
 EFI_STATUS EFIAPI SupBuildResponsePacket(EFI_SUPPLICANT_PROTOCOL *This, UINT8 *, UINTN, UINT8 *, UINTN *) {
   SUP_INSTANCE_FROM_SUPPLICANT(This);
@@ -11,23 +384,36 @@ EFI_STATUS EFIAPI SupProcessPacket(EFI_SUPPLICANT_PROTOCOL *This, EFI_SUPPLICANT
   return EFI_UNSUPPORTED;
 }
 
-EFI_STATUS EFIAPI SupSetData(EFI_SUPPLICANT_PROTOCOL *This, EFI_SUPPLICANT_DATA_TYPE, VOID *, UINTN) {
-  SUP_INSTANCE_FROM_SUPPLICANT(This);
-  return EFI_UNSUPPORTED;
+EFI_STATUS EFIAPI SupSetData(EFI_SUPPLICANT_PROTOCOL *This, EFI_SUPPLICANT_DATA_TYPE DataType, VOID *Data,
+                             UINTN DataSize) {
+  SUP_INSTANCE *Instance = SUP_INSTANCE_FROM_SUPPLICANT(This);
+  if (Data == nullptr && DataSize != 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  const SET_DATA_ENTRY *Entry = FindEntry(SetDataTable, DataType);
+  if (Entry == nullptr) {
+    return EFI_UNSUPPORTED;
+  }
+  if (DataSize < Entry->MinimumSize) {
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  return Entry->Apply(Instance, static_cast<const UINT8 *>(Data), DataSize);
 }
 
-EFI_STATUS EFIAPI SupGetData(EFI_SUPPLICANT_PROTOCOL *This, EFI_SUPPLICANT_DATA_TYPE, UINT8 *, UINTN *) {
-  SUP_INSTANCE_FROM_SUPPLICANT(This);
-  return EFI_UNSUPPORTED;
-}
-
-EFI_STATUS EFIAPI EapConfigSetData(EFI_EAP_CONFIGURATION_PROTOCOL *This, EFI_EAP_TYPE, EFI_EAP_CONFIG_DATA_TYPE,
-                                   VOID *, UINTN) {
-  SUP_INSTANCE_FROM_EAP_CONFIG(This);
-  return EFI_UNSUPPORTED;
-}
-
-EFI_STATUS EFIAPI EapConfigGetData(EFI_EAP_CONFIGURATION_PROTOCOL *, EFI_EAP_TYPE, EFI_EAP_CONFIG_DATA_TYPE,
-                                   VOID *, UINTN *) {
-  return EFI_UNSUPPORTED;
+EFI_STATUS EFIAPI SupGetData(EFI_SUPPLICANT_PROTOCOL *This, EFI_SUPPLICANT_DATA_TYPE DataType, UINT8 *Data,
+                             UINTN *DataSize) {
+  SUP_INSTANCE *Instance = SUP_INSTANCE_FROM_SUPPLICANT(This);
+  if (DataSize == nullptr || (*DataSize != 0 && Data == nullptr)) {
+    return EFI_INVALID_PARAMETER;
+  }
+  const GET_DATA_ENTRY *Entry = FindEntry(GetDataTable, DataType);
+  if (Entry == nullptr) {
+    return EFI_UNSUPPORTED;
+  }
+  UINTN Needed = ResolveSize(Entry->Needed, Instance);
+  if (*DataSize < Needed) {
+    *DataSize = ResolveSize(Entry->Reported, Instance);
+    return EFI_BUFFER_TOO_SMALL;
+  }
+  return Entry->Read(Instance, Data, DataSize);
 }

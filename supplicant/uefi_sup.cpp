@@ -37,6 +37,14 @@ extern "C" EFI_STATUS EFIAPI NorvSupDxeModuleEntry(EFI_HANDLE ImageHandle, EFI_S
 // Entry and unload
 // ---------------------------------------------------------------------------
 
+namespace {
+// A failed entry makes the firmware free the image; a driver binding left
+// behind would send the next ConnectController into freed code.
+VOID UninstallDriverBinding(EFI_HANDLE ImageHandle) {
+  gBS->UninstallProtocolInterface(ImageHandle, &gEfiDriverBindingProtocolGuid, &gNorvSupDriverBinding);
+}
+}  // namespace
+
 EFI_STATUS EFIAPI NorvSupDriverEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   EFI_TIME Time = {};
   // The clock only seeds the fallback generator; a failing clock leaves the
@@ -56,6 +64,7 @@ EFI_STATUS EFIAPI NorvSupDriverEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
   SUP_SERVICE *Service = nullptr;
   Status = SupCreateService(ImageHandle, &Service);
   if (EFI_ERROR(Status)) {
+    UninstallDriverBinding(ImageHandle);
     return Status;
   }
 
@@ -66,6 +75,7 @@ EFI_STATUS EFIAPI NorvSupDriverEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
   if (EFI_ERROR(Status)) {
     AsciiPrint("NorvSupDriverEntryPoint: InstallMultipleProtocolInterfaces %r\n", Status);
     FreePool(Service);
+    UninstallDriverBinding(ImageHandle);
   }
   return Status;
 }

@@ -1,5 +1,7 @@
 #include "SupSuites.h"
 
+#include "ConfigSuite.h"
+#include "CryptoSuite.h"
 #include "FrameSuite.h"
 
 void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
@@ -8,4 +10,6 @@ void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
     return;
   }
   RunFrameSuite(Report);
+  RunConfigSuite(Report);
+  RunCryptoSuite(Report);
 }

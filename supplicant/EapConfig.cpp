@@ -1,0 +1,68 @@
+// EFI_EAP_CONFIGURATION_PROTOCOL: EAP settings are kept by reference (the
+// caller's buffers, not copies) for an EAP method no handshake here uses;
+// EAP-TLS is the one method reported as supported.
+#include <Library/PrintLib.h>
+
+#include "SupProtocol.h"
+
+namespace {
+
+struct EAP_FIELD {
+  EFI_EAP_TYPE             EapType;
+  EFI_EAP_CONFIG_DATA_TYPE DataType;
+  const VOID *SUP_INSTANCE::*Pointer;
+  UINTN SUP_INSTANCE::*Size;  // nullptr: the size is not kept
+};
+
+constexpr EAP_FIELD EapFields[] = {
+    {EFI_EAP_TYPE_IDENTITY, EfiEapConfigIdentityString, &SUP_INSTANCE::EapIdentity, nullptr},
+    {EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsCACert, &SUP_INSTANCE::EapCaCert, &SUP_INSTANCE::EapCaCertSize},
+    {EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientCert, &SUP_INSTANCE::EapClientCert,
+     &SUP_INSTANCE::EapClientCertSize},
+    {EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientPrivateKeyFile, &SUP_INSTANCE::EapPrivateKey,
+     &SUP_INSTANCE::EapPrivateKeySize},
+    {EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientPrivateKeyFilePassword, &SUP_INSTANCE::EapPrivateKeyPassword,
+     &SUP_INSTANCE::EapPrivateKeyPasswordSize},
+};
+
+}  // namespace
+
+EFI_STATUS EFIAPI EapConfigSetData(EFI_EAP_CONFIGURATION_PROTOCOL *This, EFI_EAP_TYPE EapType,
+                                   EFI_EAP_CONFIG_DATA_TYPE DataType, VOID *Data, UINTN DataSize) {
+  SUP_INSTANCE *Instance = SUP_INSTANCE_FROM_EAP_CONFIG(This);
+  if (Data == nullptr || DataSize == 0) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (EapType == EFI_EAP_TYPE_ATTRIBUTE && DataType == EfiEapConfigEapAuthMethod) {
+    Instance->EapAuthMethod = static_cast<const UINT8 *>(Data)[0];
+    return EFI_SUCCESS;
+  }
+  for (const EAP_FIELD &Field : EapFields) {
+    if (Field.EapType == EapType && Field.DataType == DataType) {
+      Instance->*Field.Pointer = Data;
+      if (Field.Size != nullptr) {
+        Instance->*Field.Size = DataSize;
+      }
+      return EFI_SUCCESS;
+    }
+  }
+  AsciiPrint("SetData with (EAPType, DataType) = (%u, %u) is not supported.\n", (UINT32)EapType, (UINT32)DataType);
+  return EFI_UNSUPPORTED;
+}
+
+EFI_STATUS EFIAPI EapConfigGetData(EFI_EAP_CONFIGURATION_PROTOCOL *, EFI_EAP_TYPE EapType,
+                                   EFI_EAP_CONFIG_DATA_TYPE DataType, VOID *Data, UINTN *DataSize) {
+  if (DataSize == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (EapType == EFI_EAP_TYPE_ATTRIBUTE && DataType == EfiEapConfigEapSupportedAuthMethod) {
+    if (Data == nullptr) {
+      *DataSize = 1;
+    } else {
+      static_cast<UINT8 *>(Data)[0] = EFI_EAP_TYPE_EAPTLS;
+    }
+    return EFI_SUCCESS;
+  }
+  AsciiPrint("GetData with (EAPType, DataType) = (%u, %u) is not supported.\n", (UINT32)EapType, (UINT32)DataType);
+  return EFI_UNSUPPORTED;
+}

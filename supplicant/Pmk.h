@@ -1,0 +1,13 @@
+// The pairwise master key of a child: from the pass phrase (PBKDF2), given
+// by the caller, or handed over by SAE.
+#pragma once
+#include "SupInstance.h"
+
+// Stores a new PMK and its source. A new PMK starts a new replay-counter
+// sequence for the EAPOL-Key exchange.
+VOID SupSetPmk(SUP_INSTANCE *Instance, const UINT8 *Pmk, SUP_PMK_SOURCE Source);
+
+// For a pass-phrase PMK: derives Pmk from Password and Ssid unless it was
+// already derived from exactly these inputs (a derivation costs 8192
+// HMAC-SHA1 computations). Other PMK sources are left alone.
+VOID SupRefreshPassphrasePmk(SUP_INSTANCE *Instance);

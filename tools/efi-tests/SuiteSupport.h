@@ -1,0 +1,60 @@
+// Helpers the supplicant suites share: a child of the driver for the length
+// of a suite, and a view of its private record for "nothing changed" checks.
+#pragma once
+#include <Library/BaseMemoryLib.h>
+#include <Library/UefiLib.h>
+
+#include "EfiTest.h"
+#include "SupInstance.h"
+
+// Creates a child through the service binding and destroys it again.
+class TestChild {
+ public:
+  explicit TestChild(TestReporter &Report);
+  ~TestChild();
+  TestChild(const TestChild &) = delete;
+  TestChild &operator=(const TestChild &) = delete;
+
+  bool Ok() const { return Supplicant_ != nullptr && EapConfig_ != nullptr; }
+  EFI_SUPPLICANT_PROTOCOL *Supplicant() const { return Supplicant_; }
+  EFI_EAP_CONFIGURATION_PROTOCOL *EapConfig() const { return EapConfig_; }
+  // The driver's record behind the protocols (read-only use by the checks).
+  SUP_INSTANCE *Record() const;
+
+  EFI_STATUS Set(EFI_SUPPLICANT_DATA_TYPE Type, const void *Data, UINTN Size) const {
+    return Supplicant_->SetData(Supplicant_, Type, const_cast<void *>(Data), Size);
+  }
+  EFI_STATUS Get(EFI_SUPPLICANT_DATA_TYPE Type, void *Data, UINTN *Size) const {
+    return Supplicant_->GetData(Supplicant_, Type, static_cast<UINT8 *>(Data), Size);
+  }
+  // Configures AKM (OUI + type), ciphers, SSID, both addresses, pass phrase.
+  bool Configure(const UINT8 *AkmOui, UINT8 AkmType, UINT8 Cipher, const CHAR8 *Ssid, const CHAR8 *Passphrase,
+                 const UINT8 *StationMac, const UINT8 *TargetMac) const;
+
+ private:
+  TestReporter                   &Report_;
+  EFI_SERVICE_BINDING_PROTOCOL   *Service_ = nullptr;
+  EFI_HANDLE                      Handle_ = nullptr;
+  EFI_SUPPLICANT_PROTOCOL        *Supplicant_ = nullptr;
+  EFI_EAP_CONFIGURATION_PROTOCOL *EapConfig_ = nullptr;
+};
+
+// A copy of a child's record, compared later to prove a failed call changed nothing.
+class RecordSnapshot {
+ public:
+  explicit RecordSnapshot(const TestChild &Child) : Child_(Child) { CopyMem(&Copy_, Child.Record(), sizeof(Copy_)); }
+  bool Unchanged() const { return CompareMem(&Copy_, Child_.Record(), sizeof(Copy_)) == 0; }
+
+ private:
+  const TestChild &Child_;
+  SUP_INSTANCE     Copy_;
+};
+
+// A selector structure with one suite: count 1, OUI, type.
+struct OneSuite {
+  UINT8 Bytes[6];
+  OneSuite(const UINT8 *Oui, UINT8 Type) : Bytes{1, 0, Oui[0], Oui[1], Oui[2], Type} {}
+};
+
+// EFI_80211_SSID from text.
+EFI_80211_SSID MakeSsid(const CHAR8 *Text);
