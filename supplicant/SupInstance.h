@@ -134,6 +134,15 @@ struct SUP_INSTANCE {
   // a valid MIC. Cleared whenever the PMK inputs change.
   UINT8   ReplayCounter[8];
   BOOLEAN ReplayCounterValid;
+
+  // The PTK a message 1 derives waits in TPtk until a message 3 proves with
+  // its MIC that the authenticator holds the same key; only then does it
+  // replace Ptk. An unauthenticated message 1 thus never disturbs the keys in
+  // use. TPtkValid also says that ANonce and SNonce belong together.
+  UINT8   TPtk[64];
+  BOOLEAN TPtkValid;
+  // A message 3 was accepted: Kck and Kek protect the group-key handshake.
+  BOOLEAN PtkValid;
 };
 static_assert(sizeof(SUP_INSTANCE::Ptk) == 64 && offsetof(SUP_INSTANCE, Tk) == offsetof(SUP_INSTANCE, Ptk) + 32);
 

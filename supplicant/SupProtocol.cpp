@@ -8,6 +8,7 @@
 #include <Library/BaseMemoryLib.h>
 
 #include "OwnElement.h"
+#include "wpa/Handshake.h"
 #include "Pmk.h"
 
 namespace {
@@ -373,9 +374,10 @@ UINTN ResolveSize(UINTN Size, const SUP_INSTANCE *Instance) {
 
 }  // namespace
 
-EFI_STATUS EFIAPI SupBuildResponsePacket(EFI_SUPPLICANT_PROTOCOL *This, UINT8 *, UINTN, UINT8 *, UINTN *) {
-  SUP_INSTANCE_FROM_SUPPLICANT(This);
-  return EFI_UNSUPPORTED;
+EFI_STATUS EFIAPI SupBuildResponsePacket(EFI_SUPPLICANT_PROTOCOL *This, UINT8 *RequestBuffer, UINTN RequestBufferSize,
+                                         UINT8 *Buffer, UINTN *BufferSize) {
+  SUP_INSTANCE *Instance = SUP_INSTANCE_FROM_SUPPLICANT(This);
+  return SupWpaBuildResponsePacket(Instance, RequestBuffer, RequestBufferSize, Buffer, BufferSize);
 }
 
 EFI_STATUS EFIAPI SupProcessPacket(EFI_SUPPLICANT_PROTOCOL *This, EFI_SUPPLICANT_FRAGMENT_DATA **, UINT32 *,
