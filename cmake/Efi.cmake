@@ -12,8 +12,11 @@ if(FW_EFI)
 else()
   # The host build compiles the same sources as ordinary hosted C++; the
   # language restrictions stay the same so both builds see one dialect.
+  # Host-only targets that link driver libraries but are ordinary C++
+  # themselves (tools, simulated platforms) set the target property
+  # FW_HOSTED to keep exceptions and RTTI.
   target_compile_options(fw_freestanding INTERFACE
-    $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+    $<$<AND:$<COMPILE_LANGUAGE:CXX>,$<NOT:$<BOOL:$<TARGET_PROPERTY:FW_HOSTED>>>>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
 endif()
 
 # efi_image(NAME SUBSYSTEM driver|application ENTRY symbol LIBS libs... [OUTPUT_DIR dir])
