@@ -1,0 +1,440 @@
+// ap-sim: the access point of the station simulator's line protocol. Reads
+// the station's frames from standard input, writes its own to standard
+// output (one hexadecimal MPDU per line), logs to standard error, and checks
+// every field the station sends. Exit status 0 when every check passed, 1
+// when one failed, 2 for a usage error.
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <fstream>
+#include <iostream>
+#include <random>
+#include <set>
+#include <unistd.h>
+
+#include "Frames80211.h"
+#include "LineChannel.h"
+#include "Modes.h"
+#include "crypto/Kdf.h"
+
+namespace {
+
+using namespace wifi;
+using authenticator::Authenticator;
+using authenticator::FAULT;
+using authenticator::VERDICT;
+
+constexpr std::uint16_t StatusRobustPolicyViolation = 31;
+
+// Attack frames ap-sim can put into the exchange; each must be dropped.
+const std::vector<std::string> AttackNames = {
+    "truncated",     "keydata-past-end", "oversize-keydata", "wrong-anonce",  "forged-msg3",
+    "replay-msg3",   "forged-group1",    "replay-group1",    "retransmit-msg1", "new-anonce",
+};
+
+struct Options {
+  Mode                  Security{};
+  std::string           Ssid;
+  std::string           Passphrase;
+  MacAddress            ApMac{};
+  MacAddress            StationMac{};
+  Mfp                   MfpSetting = Mfp::Off;
+  unsigned              Rekeys = 1;
+  std::set<std::string> Attacks;
+  std::string           KeysOut;
+  unsigned              TimeoutSeconds = 20;
+};
+
+void FillRandom(VOID *, UINT8 *Buffer, UINTN Length) {
+  static std::random_device Device;
+  for (UINTN Index = 0; Index < Length; ++Index) {
+    Buffer[Index] = (UINT8)Device();
+  }
+}
+
+class Failure : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
+// One association, played from the access point's side.
+class AccessPoint {
+ public:
+  explicit AccessPoint(const Options &Opts)
+      : Opts_(Opts), Channel_(STDIN_FILENO, STDOUT_FILENO),
+        Deadline_(Clock::now() + std::chrono::seconds(Opts.TimeoutSeconds)) {}
+
+  void Run();
+  void WriteKeys(const std::string &Path) const;
+  unsigned DroppedAttacks() const { return DroppedAttacks_; }
+
+ private:
+  struct Reply {
+    bool               Dropped = false;
+    std::string        Line;
+    std::optional<Frame> Parsed;
+  };
+
+  Reply Exchange(const Bytes &Mpdu, const char *What);
+  Bytes ExchangeEapol(const Bytes &Eapol, const char *What);
+  void  ExpectDrop(const Bytes &Eapol, const char *Attack);
+  void  Check(VERDICT Verdict, const char *What);
+  using AcceptFunction = VERDICT (Authenticator::*)(const UINT8 *, UINTN);
+  // Sends the Length bytes in Frame_ and has the authenticator check the answer.
+  void  Step(UINTN Length, const char *Sent, AcceptFunction Accept, const char *Expected);
+  bool  Wants(const char *Attack) const { return Opts_.Attacks.count(Attack) != 0; }
+
+  Frame ReceiveAuthentication();
+  Frame Authenticate(const Frame &Request);
+  void  Associate(const Frame &Request);
+  void  FourWayHandshake();
+  void  GroupHandshake();
+  void  Attack3(FAULT Fault, const char *Name);
+
+  const Options &Opts_;
+  LineChannel    Channel_;
+  Clock::time_point Deadline_;
+  Authenticator  Ap_;
+  bool           MfpInUse_ = false;
+  unsigned       DroppedAttacks_ = 0;
+  UINT8          Frame_[authenticator::MAX_FRAME_LEN];
+};
+
+AccessPoint::Reply AccessPoint::Exchange(const Bytes &Mpdu, const char *What) {
+  if (!Channel_.WriteLine(ToHex(Mpdu))) {
+    throw Failure(std::string("station gone before ") + What);
+  }
+  Reply R;
+  switch (Channel_.ReadLine(&R.Line, Deadline_)) {
+    case LineChannel::Result::Line:
+      break;
+    case LineChannel::Result::TimedOut:
+      throw Failure(std::string("no answer to ") + What + " in time");
+    default:
+      throw Failure(std::string("station closed the exchange after ") + What);
+  }
+  if (IsCommentLine(R.Line)) {
+    R.Dropped = IsDropLine(R.Line);
+    if (!R.Dropped) {
+      throw Failure(std::string("answer to ") + What + " is a comment, not a frame or a drop: " + R.Line);
+    }
+    return R;
+  }
+  std::optional<Bytes> Data = FromHex(R.Line);
+  if (!Data) {
+    throw Failure(std::string("answer to ") + What + " is not hexadecimal");
+  }
+  R.Parsed = ParseFrame(*Data);
+  if (!R.Parsed) {
+    throw Failure(std::string("answer to ") + What + " is not a well-formed frame");
+  }
+  return R;
+}
+
+Bytes AccessPoint::ExchangeEapol(const Bytes &Eapol, const char *What) {
+  Reply R = Exchange(BuildDataToStation(Opts_.StationMac, Opts_.ApMac, Eapol), What);
+  if (R.Dropped) {
+    throw Failure(std::string("station dropped ") + What + ": " + R.Line);
+  }
+  const Frame &F = *R.Parsed;
+  if (F.Kind != FrameKind::DataToAp || F.Addr1 != Opts_.ApMac || F.Addr2 != Opts_.StationMac ||
+      F.Addr3 != Opts_.ApMac) {
+    throw Failure(std::string("answer to ") + What + " is not an EAPOL data frame from the station to us");
+  }
+  return F.Eapol;
+}
+
+void AccessPoint::ExpectDrop(const Bytes &Eapol, const char *Attack) {
+  Reply R = Exchange(BuildDataToStation(Opts_.StationMac, Opts_.ApMac, Eapol), Attack);
+  if (!R.Dropped) {
+    throw Failure(std::string("station answered the ") + Attack + " frame instead of dropping it");
+  }
+  ++DroppedAttacks_;
+  std::cerr << "ap-sim: attack " << Attack << ": station answered \"" << R.Line << "\"\n";
+}
+
+void AccessPoint::Check(VERDICT Verdict, const char *What) {
+  if (Verdict != VERDICT::Ok) {
+    throw Failure(std::string(What) + " rejected: " + authenticator::VerdictName(Verdict));
+  }
+}
+
+void AccessPoint::Step(UINTN Length, const char *Sent, AcceptFunction Accept, const char *Expected) {
+  if (Length == 0) {
+    throw Failure(std::string("could not build ") + Sent);
+  }
+  Bytes Answer = ExchangeEapol(Bytes(Frame_, Frame_ + Length), Sent);
+  Check((Ap_.*Accept)(Answer.data(), Answer.size()), Expected);
+}
+
+Frame AccessPoint::ReceiveAuthentication() {
+  std::string Line;
+  if (Channel_.ReadLine(&Line, Deadline_) != LineChannel::Result::Line) {
+    throw Failure("no authentication frame from the station");
+  }
+  std::optional<Bytes> Data = FromHex(Line);
+  std::optional<Frame> F = Data ? ParseFrame(*Data) : std::nullopt;
+  if (!F || F->Kind != FrameKind::Authentication) {
+    throw Failure("the station's first frame is not an Authentication frame: " + Line);
+  }
+  return *F;
+}
+
+// Open System: transaction 1 in, transaction 2 out; the station's answer to
+// it is its association request.
+Frame AccessPoint::Authenticate(const Frame &Request) {
+  const Authentication &Auth = Request.Auth;
+  if (Request.Addr1 != Opts_.ApMac || Request.Addr2 != Opts_.StationMac || Request.Addr3 != Opts_.ApMac) {
+    throw Failure("authentication request addressed wrongly");
+  }
+  if (Auth.Algorithm != kAuthOpenSystem || Auth.Transaction != 1 || Auth.Status != 0 || !Auth.Body.empty()) {
+    throw Failure("authentication request is not Open System transaction 1 with status 0");
+  }
+  Authentication Response;
+  Response.Transaction = 2;
+  Reply R = Exchange(BuildAuthentication(Opts_.StationMac, Opts_.ApMac, Opts_.ApMac, Response), "authentication");
+  if (R.Dropped || R.Parsed->Kind != FrameKind::AssociationRequest) {
+    throw Failure("the answer to authentication is not an association request: " + R.Line);
+  }
+  return *R.Parsed;
+}
+
+void AccessPoint::Associate(const Frame &Request) {
+  const AssociationRequest &Assoc = Request.AssocRequest;
+  if (Request.Addr1 != Opts_.ApMac || Request.Addr2 != Opts_.StationMac || Request.Addr3 != Opts_.ApMac) {
+    throw Failure("association request addressed wrongly");
+  }
+  if (Assoc.Capability != kCapabilityInformation || Assoc.ListenInterval != kListenInterval) {
+    throw Failure("association request capability or listen interval wrong");
+  }
+  Bytes Expected = AssociationElements(Opts_.Ssid, {});
+  if (Assoc.Elements.size() < Expected.size() ||
+      !std::equal(Expected.begin(), Expected.end(), Assoc.Elements.begin())) {
+    throw Failure("association request SSID or supported rates wrong");
+  }
+  static constexpr std::uint8_t WpaSelector[4] = {0x00, 0x50, 0xF2, 0x01};
+  const Mode &M = Opts_.Security;
+  std::optional<Bytes> Element =
+      M.Rsn ? FindElement(Assoc.Elements, kElementRsn) : FindElement(Assoc.Elements, kElementVendor, WpaSelector);
+  if (!Element) {
+    throw Failure("association request carries no security element");
+  }
+  // The station's MFP wishes are the capability bits of its element; the
+  // rest must be exactly what the mode calls for.
+  authenticator::MFP_POLICY StationMfp = {};
+  if (M.Rsn && Element->size() >= 22) {
+    std::uint16_t Capabilities = (std::uint16_t)((*Element)[20] | ((*Element)[21] << 8));
+    StationMfp = {(Capabilities & 0x80) != 0, (Capabilities & 0x40) != 0};
+  }
+  UINT8 Wanted[authenticator::MAX_ELEMENT_LEN];
+  UINTN WantedLength = authenticator::BuildSecurityElement(M.Handshake, StationMfp, Wanted);
+  if (Element->size() != WantedLength || !std::equal(Element->begin(), Element->end(), Wanted)) {
+    throw Failure("security element of the association request does not match mode " + std::string(M.Name) + ": " +
+                  ToHex(*Element));
+  }
+  bool ApCapable = Opts_.MfpSetting != Mfp::Off, ApRequired = Opts_.MfpSetting == Mfp::Required;
+  AssociationResponse Response;
+  if (M.Rsn && ((ApRequired && !StationMfp.Capable) || (StationMfp.Required && !ApCapable))) {
+    Response.Status = StatusRobustPolicyViolation;
+  }
+  Response.Elements = SupportedRatesElement();
+  Reply R = Exchange(BuildAssociationResponse(Opts_.StationMac, Opts_.ApMac, Response), "association response");
+  if (Response.Status != 0) {
+    throw Failure("association refused: management-frame protection policies do not meet");
+  }
+  if (!R.Dropped) {
+    throw Failure("the answer to the association response is not \"# drop ...\": " + R.Line);
+  }
+  MfpInUse_ = M.Rsn && ApCapable && StationMfp.Capable;
+
+  authenticator::CONFIG Config = {};
+  Config.Mode = M.Handshake;
+  std::copy(Opts_.ApMac.begin(), Opts_.ApMac.end(), Config.ApMac);
+  std::copy(Opts_.StationMac.begin(), Opts_.StationMac.end(), Config.StaMac);
+  if (psk_from_passphrase(Opts_.Passphrase.data(), Opts_.Passphrase.size(), Opts_.Ssid.data(), Opts_.Ssid.size(),
+                          Config.Pmk) != 1) {
+    throw Failure("pass phrase or SSID too long for PSK derivation");
+  }
+  Config.Mfp = MfpInUse_;
+  std::copy(Element->begin(), Element->end(), Config.StationElement);
+  Config.StationElementLength = Element->size();
+  Config.ApElementLength =
+      authenticator::BuildSecurityElement(M.Handshake, MfpPolicy(Opts_.MfpSetting), Config.ApElement);
+  Config.Random = {FillRandom, nullptr};
+  Ap_.Start(Config);
+}
+
+void AccessPoint::Attack3(FAULT Fault, const char *Name) {
+  UINTN Length = Ap_.FaultyMessage3(Fault, Frame_, sizeof(Frame_));
+  ExpectDrop(Bytes(Frame_, Frame_ + Length), Name);
+}
+
+void AccessPoint::FourWayHandshake() {
+  Step(Ap_.Message1(Frame_, sizeof(Frame_)), "message 1", &Authenticator::AcceptMessage2, "message 2");
+  if (Wants("retransmit-msg1")) {
+    Step(Ap_.RepeatMessage1(Frame_, sizeof(Frame_)), "repeated message 1", &Authenticator::AcceptMessage2,
+         "message 2 to a repeated message 1");
+  }
+  if (Wants("new-anonce")) {
+    Step(Ap_.Message1(Frame_, sizeof(Frame_)), "message 1 with a new ANonce", &Authenticator::AcceptMessage2,
+         "message 2 to a new ANonce");
+  }
+  if (Wants("truncated")) {
+    Attack3(FAULT::Truncated, "truncated");
+  }
+  if (Wants("keydata-past-end")) {
+    Attack3(FAULT::KeyDataPastEnd, "keydata-past-end");
+  }
+  if (Wants("oversize-keydata") && Opts_.Security.Rsn) {
+    Attack3(FAULT::OversizeKeyData, "oversize-keydata");
+  }
+  if (Wants("wrong-anonce")) {
+    Attack3(FAULT::WrongNonce, "wrong-anonce");
+  }
+  if (Wants("forged-msg3")) {
+    Attack3(FAULT::ForgedMic, "forged-msg3");
+  }
+  Step(Ap_.Message3(Frame_, sizeof(Frame_)), "message 3", &Authenticator::AcceptMessage4, "message 4");
+  std::cerr << "ap-sim: 4-way handshake complete\n";
+  if (Wants("replay-msg3")) {
+    UINTN Length = Ap_.LastFrame(Frame_, sizeof(Frame_));
+    ExpectDrop(Bytes(Frame_, Frame_ + Length), "replay-msg3");
+  }
+}
+
+void AccessPoint::GroupHandshake() {
+  Step(Ap_.GroupMessage1(Frame_, sizeof(Frame_)), "group message 1", &Authenticator::AcceptGroupMessage2,
+       "group message 2");
+  std::cerr << "ap-sim: group key handshake complete (GTK key id " << (unsigned)Ap_.Gtk().KeyId << ")\n";
+}
+
+void AccessPoint::Run() {
+  Frame Request = ReceiveAuthentication();
+  if (Opts_.Security.Auth != AuthAlgorithm::OpenSystem) {
+    throw Failure("SAE authentication is not available yet");
+  }
+  Associate(Authenticate(Request));
+  FourWayHandshake();
+
+  unsigned GroupHandshakes = Opts_.Rekeys;
+  // WPA has no GTK in message 3: the first group handshake delivers it.
+  if (!Opts_.Security.Rsn) {
+    GroupHandshake();
+  }
+  if (Wants("forged-group1")) {
+    UINTN Length = Ap_.FaultyGroupMessage1(FAULT::ForgedMic, Frame_, sizeof(Frame_));
+    ExpectDrop(Bytes(Frame_, Frame_ + Length), "forged-group1");
+  }
+  if (Wants("oversize-keydata") && !Opts_.Security.Rsn) {
+    UINTN Length = Ap_.FaultyGroupMessage1(FAULT::OversizeKeyData, Frame_, sizeof(Frame_));
+    ExpectDrop(Bytes(Frame_, Frame_ + Length), "oversize-keydata");
+  }
+  if (Wants("replay-group1")) {
+    // A group handshake to replay, and one after the replay to show the
+    // station still follows.
+    if (Opts_.Security.Rsn) {
+      GroupHandshake();
+      GroupHandshakes = GroupHandshakes > 0 ? GroupHandshakes - 1 : 0;
+    }
+    UINTN Length = Ap_.LastFrame(Frame_, sizeof(Frame_));
+    ExpectDrop(Bytes(Frame_, Frame_ + Length), "replay-group1");
+    GroupHandshakes = std::max(GroupHandshakes, 1u);
+  }
+  for (unsigned Index = 0; Index < GroupHandshakes; ++Index) {
+    GroupHandshake();
+  }
+}
+
+nlohmann::json KeyJson(const authenticator::GROUP_KEY &Key, const char *CounterName, size_t CounterLength) {
+  return {{"key", ToHex(Key.Key, Key.Length)},
+          {"key_len", Key.Length},
+          {"key_id", Key.KeyId},
+          {CounterName, ToHex(Key.Rsc, CounterLength)}};
+}
+
+void AccessPoint::WriteKeys(const std::string &Path) const {
+  nlohmann::json Keys = {
+      {"mode", Opts_.Security.Name},
+      {"ptk", {{"key", ToHex(Ap_.Tk(), Ap_.TkLength())}, {"key_len", Ap_.TkLength()}}},
+      {"kck", ToHex(Ap_.Ptk(), authenticator::KCK_LEN)},
+      {"anonce", ToHex(Ap_.ANonce(), authenticator::NONCE_LEN)},
+      {"snonce", ToHex(Ap_.SNonce(), authenticator::NONCE_LEN)},
+      {"gtk", KeyJson(Ap_.Gtk(), "rsc", authenticator::RSC_LEN)},
+      {"igtk", MfpInUse_ ? KeyJson(Ap_.Igtk(), "ipn", authenticator::IPN_LEN) : nlohmann::json(nullptr)},
+      {"attacks_dropped", DroppedAttacks_},
+  };
+  std::ofstream(Path) << Keys.dump() << "\n";
+}
+
+int ParseOptions(int argc, char **argv, Options *Opts) {
+  CLI::App App{"ap-sim: the access point side of the sup-sim line protocol"};
+  std::string ModeText, MfpText = "off", ApMacText = "02:00:00:00:00:02", StaMacText = "02:00:00:00:00:01";
+  std::vector<std::string> Attacks;
+  App.add_option("--mode", ModeText, ModeNames())->required();
+  App.add_option("--ssid", Opts->Ssid, "network name")->required();
+  App.add_option("--passphrase", Opts->Passphrase, "pass phrase")->required();
+  App.add_option("--ap-mac", ApMacText, "access point address");
+  App.add_option("--sta-mac", StaMacText, "station address");
+  App.add_option("--mfp", MfpText, "off|capable|required");
+  App.add_option("--rekeys", Opts->Rekeys, "group-key handshakes after the 4-way handshake (default 1)");
+  App.add_option("--attack", Attacks, "attack frames to send (each must be dropped), or 'all'");
+  App.add_option("--keys-out", Opts->KeysOut, "write the access point's keys as JSON to this file");
+  App.add_option("--timeout", Opts->TimeoutSeconds, "seconds for the whole exchange (default 20)");
+  try {
+    App.parse(argc, argv);
+  } catch (const CLI::ParseError &Error) {
+    int Code = App.exit(Error);
+    return Code == 0 ? -1 : 2;
+  }
+  std::optional<Mode> M = FindMode(ModeText);
+  std::optional<Mfp> MfpValue = ParseMfp(MfpText);
+  std::optional<MacAddress> Ap = ParseMac(ApMacText), Sta = ParseMac(StaMacText);
+  if (!M || !MfpValue || !Ap || !Sta || Opts->Ssid.size() > 32 || Opts->Passphrase.size() < 8 ||
+      Opts->Passphrase.size() > 63) {
+    std::cerr << "ap-sim: bad --mode, --mfp, address, SSID (at most 32 bytes) or pass phrase (8..63)\n";
+    return 2;
+  }
+  for (const std::string &Attack : Attacks) {
+    if (Attack == "all") {
+      Opts->Attacks.insert(AttackNames.begin(), AttackNames.end());
+    } else if (std::find(AttackNames.begin(), AttackNames.end(), Attack) != AttackNames.end()) {
+      Opts->Attacks.insert(Attack);
+    } else {
+      std::cerr << "ap-sim: unknown attack " << Attack << "\n";
+      return 2;
+    }
+  }
+  Opts->Security = *M;
+  Opts->MfpSetting = *MfpValue;
+  Opts->ApMac = *Ap;
+  Opts->StationMac = *Sta;
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Options Opts;
+  int Parsed = ParseOptions(argc, argv, &Opts);
+  if (Parsed != 0) {
+    return Parsed < 0 ? 0 : Parsed;
+  }
+  if (Opts.Security.Auth == AuthAlgorithm::Sae) {
+    std::cerr << "ap-sim: mode wpa3-sae is not available yet\n";
+    return 2;
+  }
+  AccessPoint Ap(Opts);
+  int Result = 0;
+  try {
+    Ap.Run();
+    std::cerr << "ap-sim: every check of the station passed (" << Ap.DroppedAttacks() << " attack frames dropped)\n";
+  } catch (const Failure &Error) {
+    std::cerr << "ap-sim: FAILED: " << Error.what() << "\n";
+    Result = 1;
+  }
+  if (!Opts.KeysOut.empty()) {
+    Ap.WriteKeys(Opts.KeysOut);
+  }
+  close(STDOUT_FILENO);  // ends the exchange
+  return Result;
+}

@@ -1,0 +1,382 @@
+// sup-sim: runs the supplicant driver inside the host UEFI environment as a
+// Wi-Fi station and plays the platform's connection manager against an
+// access point that speaks the line protocol on a peer process (ap-sim by
+// default). Exit status 0 when the 4-way handshake completed (the driver
+// built message 4), 1 when it did not, 2 for a usage error.
+#include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
+
+#include <csignal>
+#include <filesystem>
+#include <iostream>
+#include <sstream>
+
+#include "Frames80211.h"
+#include "LineChannel.h"
+#include "Pcap.h"
+#include "Station.h"
+
+namespace {
+
+using namespace wifi;
+using nlohmann::json;
+
+struct Options {
+  StationConfig Station;
+  std::string   PeerCommand;
+  std::string   PcapPath;
+  bool          Json = false;
+  bool          Verbose = false;
+  unsigned      TimeoutSeconds = 20;
+};
+
+// What the run produced, for the report.
+struct Outcome {
+  bool        Connected = false;  // the driver built message 4
+  std::string Failure;
+  unsigned    FramesSent = 0;
+  unsigned    FramesReceived = 0;
+  unsigned    Drops = 0;
+  std::optional<int> PeerExit;
+};
+
+std::string EapolKind(const Bytes &Eapol) {
+  if (Eapol.size() < 7 || Eapol[1] != 3) {
+    return "EAPOL";
+  }
+  unsigned Info = (unsigned)(Eapol[5] << 8 | Eapol[6]);
+  bool Pairwise = (Info & 0x0008) != 0, Mic = (Info & 0x0100) != 0, Ack = (Info & 0x0080) != 0;
+  if (!Pairwise) {
+    return Ack ? "group message 1" : "group message 2";
+  }
+  if (Ack) {
+    return Mic ? "message 3" : "message 1";
+  }
+  return Mic ? "message 2/4" : "EAPOL-Key";
+}
+
+// The station's side of the exchange, one line answered per line read.
+class ConnectionManager {
+ public:
+  ConnectionManager(const Options &Opts, StationDriver &Driver, LineChannel &Peer, PcapWriter &Pcap)
+      : Opts_(Opts), Driver_(Driver), Peer_(Peer), Pcap_(Pcap) {}
+
+  Outcome Run(Clock::time_point Deadline);
+
+ private:
+  const StationConfig &Config() const { return Opts_.Station; }
+  bool Send(const Bytes &Mpdu, const std::string &What);
+  bool SendDrop(const std::string &Reason);
+  // The answer to one received line: a frame or a drop line.
+  bool Answer(const std::string &Line);
+  bool AnswerFrame(const Frame &F);
+  bool AnswerEapol(const Bytes &Eapol);
+  Bytes OwnSecurityElement() const;
+  void Log(const std::string &Text) const {
+    if (Opts_.Verbose) {
+      std::cerr << "sup-sim: " << Text << "\n";
+    }
+  }
+
+  const Options &Opts_;
+  StationDriver &Driver_;
+  LineChannel   &Peer_;
+  PcapWriter    &Pcap_;
+  Outcome        Result_;
+};
+
+bool ConnectionManager::Send(const Bytes &Mpdu, const std::string &What) {
+  Log("-> " + What);
+  Pcap_.Write(Mpdu);
+  ++Result_.FramesSent;
+  return Peer_.WriteLine(ToHex(Mpdu));
+}
+
+bool ConnectionManager::SendDrop(const std::string &Reason) {
+  Log("-> # drop " + Reason);
+  ++Result_.Drops;
+  return Peer_.WriteLine(DropLine(Reason));
+}
+
+// The element a connection manager puts in its association request; the
+// driver must put the same bytes into message 2.
+Bytes ConnectionManager::OwnSecurityElement() const {
+  UINT8 Element[authenticator::MAX_ELEMENT_LEN];
+  UINTN Length = authenticator::BuildSecurityElement(Config().Security.Handshake, MfpPolicy(Config().MfpSetting),
+                                                     Element);
+  return Bytes(Element, Element + Length);
+}
+
+bool ConnectionManager::AnswerEapol(const Bytes &Eapol) {
+  std::string Kind = EapolKind(Eapol);
+  StationDriver::Answer A = Driver_.Respond(Eapol);
+  if (A.Status != EFI_SUCCESS) {
+    Log("driver refused " + Kind + ": " + StatusName(A.Status));
+    return SendDrop(StatusName(A.Status));
+  }
+  if (Kind == "message 3") {
+    Result_.Connected = true;
+  }
+  std::string Built = Kind == "message 1" ? "message 2" : Kind == "message 3" ? "message 4" : "group message 2";
+  return Send(BuildDataToAp(Config().ApMac, Config().StationMac, A.Frame), Built);
+}
+
+bool ConnectionManager::AnswerFrame(const Frame &F) {
+  const StationConfig &C = Config();
+  switch (F.Kind) {
+    case FrameKind::Authentication:
+      if (F.Auth.Algorithm == kAuthOpenSystem && F.Auth.Transaction == 2) {
+        if (F.Auth.Status != 0) {
+          Result_.Failure = "authentication refused with status " + std::to_string(F.Auth.Status);
+          return SendDrop("auth-refused");
+        }
+        AssociationRequest Request;
+        Request.Elements = AssociationElements(C.Ssid, OwnSecurityElement());
+        return Send(BuildAssociationRequest(C.ApMac, C.StationMac, Request), "association request");
+      }
+      break;
+    case FrameKind::AssociationResponse:
+      if (F.AssocResponse.Status != 0) {
+        Result_.Failure = "association refused with status " + std::to_string(F.AssocResponse.Status);
+        return SendDrop("assoc-refused");
+      }
+      return SendDrop("assoc-ok");
+    case FrameKind::DataToStation:
+      if (F.Addr1 == C.StationMac && F.Addr2 == C.ApMac) {
+        return AnswerEapol(F.Eapol);
+      }
+      break;
+    default:
+      break;
+  }
+  std::cerr << "sup-sim: ignoring an unexpected frame\n";
+  return SendDrop("unexpected-frame");
+}
+
+bool ConnectionManager::Answer(const std::string &Line) {
+  if (IsCommentLine(Line)) {
+    return SendDrop("no-frame");
+  }
+  std::optional<Bytes> Mpdu = FromHex(Line);
+  if (!Mpdu) {
+    std::cerr << "sup-sim: ignoring a line that is not hexadecimal\n";
+    return SendDrop("not-hex");
+  }
+  Pcap_.Write(*Mpdu);
+  ++Result_.FramesReceived;
+  std::optional<Frame> F = ParseFrame(*Mpdu);
+  if (!F) {
+    std::cerr << "sup-sim: ignoring a malformed frame\n";
+    return SendDrop("malformed-frame");
+  }
+  if (F->Kind == FrameKind::DataToStation) {
+    Log("<- " + EapolKind(F->Eapol));
+  }
+  return AnswerFrame(*F);
+}
+
+Outcome ConnectionManager::Run(Clock::time_point Deadline) {
+  const StationConfig &C = Config();
+  Authentication Auth;  // Open System, transaction 1
+  if (!Send(BuildAuthentication(C.ApMac, C.StationMac, C.ApMac, Auth), "authentication")) {
+    Result_.Failure = "the access point is gone";
+    return Result_;
+  }
+  for (;;) {
+    std::string Line;
+    LineChannel::Result Read = Peer_.ReadLine(&Line, Deadline);
+    if (Read == LineChannel::Result::Closed) {
+      break;
+    }
+    if (Read == LineChannel::Result::TimedOut) {
+      Result_.Failure = "timed out waiting for the access point";
+      break;
+    }
+    if (Read == LineChannel::Result::Failed || !Answer(Line)) {
+      Result_.Failure = "lost the access point";
+      break;
+    }
+  }
+  if (!Result_.Connected && Result_.Failure.empty()) {
+    Result_.Failure = "the access point ended the exchange before the 4-way handshake completed";
+  }
+  return Result_;
+}
+
+json KeyJson(const EFI_SUPPLICANT_KEY &Key, const char *CounterName, size_t CounterLength) {
+  json Out = {{"key", ToHex(Key.Key, Key.KeyLen)}, {"key_len", Key.KeyLen}};
+  if (CounterName != nullptr) {
+    Out["key_id"] = Key.KeyId;
+    Out[CounterName] = ToHex(Key.Rsc, CounterLength);
+  }
+  return Out;
+}
+
+std::string DefaultPeerCommand(const Options &Opts, const char *Argv0) {
+  std::error_code Error;
+  std::filesystem::path Self = std::filesystem::read_symlink("/proc/self/exe", Error);
+  if (Error) {
+    Self = Argv0;
+  }
+  std::filesystem::path ApSim = Self.parent_path() / "ap-sim";
+  auto Quote = [](const std::string &Text) {
+    std::string Out = "'";
+    for (char C : Text) {
+      Out += C == '\'' ? std::string("'\\''") : std::string(1, C);
+    }
+    return Out + "'";
+  };
+  const StationConfig &C = Opts.Station;
+  std::ostringstream Command;
+  Command << Quote(ApSim.string()) << " --mode " << C.Security.Name << " --ssid " << Quote(C.Ssid)
+          << " --passphrase " << Quote(C.Passphrase) << " --ap-mac " << FormatMac(C.ApMac) << " --sta-mac "
+          << FormatMac(C.StationMac) << " --mfp " << MfpName(C.MfpSetting) << " --timeout " << Opts.TimeoutSeconds;
+  return Command.str();
+}
+
+int ParseOptions(int argc, char **argv, Options *Opts) {
+  CLI::App App{"sup-sim: the supplicant driver as a Wi-Fi station in the host UEFI environment"};
+  std::string ModeText, MfpText = "off", StaMacText = "02:00:00:00:00:01", ApMacText = "02:00:00:00:00:02";
+  StationConfig &C = Opts->Station;
+  App.add_option("--mode", ModeText, ModeNames())->required();
+  App.add_option("--ssid", C.Ssid, "network name")->required();
+  App.add_option("--passphrase", C.Passphrase, "pass phrase (8..63 characters) or SAE password")->required();
+  App.add_option("--sta-mac", StaMacText, "station address (default 02:00:00:00:00:01)");
+  App.add_option("--ap-mac", ApMacText, "access point address (default 02:00:00:00:00:02)");
+  App.add_option("--mfp", MfpText, "off|capable|required (default off)");
+  App.add_option("--peer-cmd", Opts->PeerCommand, "shell command of the access point (default: ap-sim)");
+  App.add_option("--pcap", Opts->PcapPath, "write every frame to this pcap file");
+  App.add_flag("--json", Opts->Json, "print a JSON summary on standard output");
+  App.add_option("--timeout", Opts->TimeoutSeconds, "seconds for the whole exchange (default 20)");
+  App.add_flag("--verbose", Opts->Verbose, "log every frame on standard error");
+  try {
+    App.parse(argc, argv);
+  } catch (const CLI::ParseError &Error) {
+    int Code = App.exit(Error);
+    return Code == 0 ? -1 : 2;
+  }
+  std::optional<Mode> M = FindMode(ModeText);
+  std::optional<Mfp> MfpValue = ParseMfp(MfpText);
+  std::optional<MacAddress> Sta = ParseMac(StaMacText), Ap = ParseMac(ApMacText);
+  if (!M) {
+    std::cerr << "sup-sim: --mode must be one of " << ModeNames() << "\n";
+    return 2;
+  }
+  if (!MfpValue || !Sta || !Ap) {
+    std::cerr << "sup-sim: --mfp must be off|capable|required and addresses xx:xx:xx:xx:xx:xx\n";
+    return 2;
+  }
+  if (C.Ssid.empty() || C.Ssid.size() > 32 || C.Passphrase.size() < 8 || C.Passphrase.size() > 63 ||
+      Opts->TimeoutSeconds == 0) {
+    std::cerr << "sup-sim: the SSID takes 1..32 bytes, the pass phrase 8..63 characters, the timeout > 0\n";
+    return 2;
+  }
+  if (M->Auth == AuthAlgorithm::Sae) {
+    std::cerr << "sup-sim: mode " << M->Name << " is not available yet\n";
+    return 2;
+  }
+  C.Security = *M;
+  C.MfpSetting = *MfpValue;
+  C.StationMac = *Sta;
+  C.ApMac = *Ap;
+  if (Opts->PeerCommand.empty()) {
+    Opts->PeerCommand = DefaultPeerCommand(*Opts, argv[0]);
+  }
+  return 0;
+}
+
+void PrintKeys(const json &Report) {
+  std::cout << "result:      " << Report["result"].get<std::string>() << "\n";
+  std::cout << "mode:        " << Report["mode"].get<std::string>() << "\n";
+  std::cout << "state:       " << Report["state"] << "\n";
+  std::cout << "key refresh: " << Report["key_refresh"] << "\n";
+  std::cout << "PTK (TK):    " << Report["ptk"]["key"].get<std::string>() << "\n";
+  if (!Report["gtk"].is_null()) {
+    std::cout << "GTK:         " << Report["gtk"]["key"].get<std::string>() << "  key id "
+              << Report["gtk"]["key_id"] << "  RSC " << Report["gtk"]["rsc"].get<std::string>() << "\n";
+  }
+  if (!Report["igtk"].is_null()) {
+    std::cout << "IGTK:        " << Report["igtk"]["key"].get<std::string>() << "  key id "
+              << Report["igtk"]["key_id"] << "  IPN " << Report["igtk"]["ipn"].get<std::string>() << "\n";
+  }
+  std::cout << "frames:      " << Report["frames_sent"] << " sent, " << Report["frames_received"] << " received\n";
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+  Options Opts;
+  int Parsed = ParseOptions(argc, argv, &Opts);
+  if (Parsed != 0) {
+    return Parsed < 0 ? 0 : Parsed;
+  }
+  std::signal(SIGPIPE, SIG_IGN);  // a peer that quits early must not kill us
+
+  HostEnv::Options EnvOptions;
+  EnvOptions.EchoStdErr = true;
+  HostEnv::Environment Env(EnvOptions);
+  std::optional<StationDriver> Driver;
+  Driver.emplace(Env);
+  if (!Driver->Ready() || EFI_ERROR(Driver->Configure(Opts.Station))) {
+    std::cerr << "sup-sim: " << Driver->Error() << "\n";
+    return 1;
+  }
+  PcapWriter Pcap;
+  if (!Opts.PcapPath.empty() && !Pcap.Open(Opts.PcapPath)) {
+    std::cerr << "sup-sim: cannot write " << Opts.PcapPath << "\n";
+    return 2;
+  }
+  PeerProcess Peer;
+  if (!Peer.Start(Opts.PeerCommand)) {
+    std::cerr << "sup-sim: cannot start the access point: " << Opts.PeerCommand << "\n";
+    return 1;
+  }
+  Clock::time_point Deadline = Clock::now() + std::chrono::seconds(Opts.TimeoutSeconds);
+  ConnectionManager Manager(Opts, *Driver, Peer.Channel(), Pcap);
+  Outcome Result = Manager.Run(Deadline);
+  Result.PeerExit = Peer.Finish(std::max(Deadline, Clock::now() + std::chrono::seconds(2)));
+  if (!Pcap.Close()) {
+    std::cerr << "sup-sim: writing " << Opts.PcapPath << " failed\n";
+  }
+
+  const StationConfig &C = Opts.Station;
+  bool Mfp = MfpNegotiated(C.Security, C.MfpSetting, C.MfpSetting);
+  std::optional<EFI_SUPPLICANT_KEY> Ptk = Driver->Key(EfiSupplicant80211PTK);
+  std::optional<EFI_SUPPLICANT_KEY> Gtk = Driver->Key(EfiSupplicant80211GTK);
+  std::optional<EFI_SUPPLICANT_KEY> Igtk;
+  if (Mfp) {
+    Igtk = Driver->Key(EfiSupplicant80211IGTKKey);
+  }
+  bool Refreshed = Driver->KeyRefresh().value_or(false);
+  json Report = {
+      {"result", Result.Connected ? "connected" : "failed"},
+      {"mode", C.Security.Name},
+      {"state", Driver->SupplicantState().value_or(0)},
+      {"key_refresh", Refreshed},
+      {"ptk", Ptk ? KeyJson(*Ptk, nullptr, 0) : json(nullptr)},
+      {"gtk", Gtk && Refreshed ? KeyJson(*Gtk, "rsc", 8) : json(nullptr)},
+      {"igtk", Igtk && Refreshed ? KeyJson(*Igtk, "ipn", 6) : json(nullptr)},
+      {"frames_sent", Result.FramesSent},
+      {"frames_received", Result.FramesReceived},
+      {"drops", Result.Drops},
+      {"peer_exit", Result.PeerExit ? json(*Result.PeerExit) : json(nullptr)},
+  };
+  Driver.reset();  // destroys the child and unloads the driver
+  if (!Env.Pool().LeakReport().empty()) {
+    std::cerr << "sup-sim: the driver left pool memory behind:\n" << Env.Pool().LeakReport();
+  }
+  if (Opts.Json) {
+    std::cout << Report.dump() << "\n";
+  } else {
+    PrintKeys(Report);
+  }
+  if (!Result.Connected) {
+    std::cerr << "sup-sim: not connected: " << Result.Failure << "\n";
+    return 1;
+  }
+  if (Result.PeerExit != 0) {
+    std::cerr << "sup-sim: the access point reported a failure (exit "
+              << (Result.PeerExit ? std::to_string(*Result.PeerExit) : "none") << ")\n";
+  }
+  return 0;
+}

@@ -1,0 +1,69 @@
+// The supplicant driver as a Wi-Fi connection manager drives it: loaded into
+// the host UEFI environment like DXE dispatch would, one child created
+// through the service binding, configured with SetData, fed EAPOL-Key frames
+// through BuildResponsePacket, its keys read back with GetData.
+#pragma once
+#include <HostEnv/Environment.h>
+#include <uefi/Protocol/Supplicant.h>
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "Modes.h"
+
+namespace wifi {
+
+struct StationConfig {
+  Mode        Security;
+  std::string Ssid;
+  std::string Passphrase;
+  MacAddress  StationMac;
+  MacAddress  ApMac;
+  Mfp         MfpSetting = Mfp::Off;
+};
+
+// "EFI_PROTOCOL_ERROR" style name of a status.
+std::string StatusName(EFI_STATUS Status);
+
+class StationDriver {
+ public:
+  // Loads and starts the driver in Env and creates one child. Check Ready().
+  explicit StationDriver(HostEnv::Environment &Env);
+  // Destroys the child and unloads the driver.
+  ~StationDriver();
+  StationDriver(const StationDriver &) = delete;
+  StationDriver &operator=(const StationDriver &) = delete;
+
+  bool        Ready() const { return Supplicant_ != nullptr; }
+  std::string Error() const { return Error_; }
+  EFI_SUPPLICANT_PROTOCOL *Supplicant() const { return Supplicant_; }
+
+  // SetData for AKM, ciphers, SSID, both addresses, MFP wishes and the pass
+  // phrase, in the order a connection manager uses (SSID before pass phrase).
+  // EFI_SUCCESS or the first failure (named in Error()).
+  EFI_STATUS Configure(const StationConfig &Config);
+
+  struct Answer {
+    EFI_STATUS         Status;
+    std::vector<UINT8> Frame;  // empty unless Status is EFI_SUCCESS
+  };
+  // BuildResponsePacket with room for any response.
+  Answer Respond(const std::vector<UINT8> &EapolFrame);
+
+  // GetData results; nullopt when the driver refuses.
+  std::optional<EFI_SUPPLICANT_KEY> Key(EFI_SUPPLICANT_DATA_TYPE Type);
+  std::optional<UINT32>             SupplicantState();
+  std::optional<bool>               KeyRefresh();
+  EFI_STATUS Set(EFI_SUPPLICANT_DATA_TYPE Type, const void *Data, UINTN Size);
+
+ private:
+  HostEnv::Environment         &Env_;
+  EFI_HANDLE                    Image_ = nullptr;
+  EFI_SERVICE_BINDING_PROTOCOL *Service_ = nullptr;
+  EFI_HANDLE                    Child_ = nullptr;
+  EFI_SUPPLICANT_PROTOCOL      *Supplicant_ = nullptr;
+  std::string                   Error_;
+};
+
+}  // namespace wifi
