@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include <csignal>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <sstream>
@@ -314,6 +315,12 @@ int main(int argc, char **argv) {
 
   HostEnv::Options EnvOptions;
   EnvOptions.EchoStdErr = true;
+  // The firmware clock reads the real time, as on a platform: the driver's
+  // random-byte source is seeded from it at entry.
+  std::time_t Now = std::time(nullptr);
+  std::tm Local = *std::localtime(&Now);
+  EnvOptions.Time = {(UINT16)(Local.tm_year + 1900), (UINT8)(Local.tm_mon + 1), (UINT8)Local.tm_mday,
+                     (UINT8)Local.tm_hour, (UINT8)Local.tm_min, (UINT8)Local.tm_sec, 0, 0, 0, 0, 0};
   HostEnv::Environment Env(EnvOptions);
   std::optional<StationDriver> Driver;
   Driver.emplace(Env);
