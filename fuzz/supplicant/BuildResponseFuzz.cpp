@@ -1,0 +1,272 @@
+// libFuzzer target: EAPOL frames to EFI_SUPPLICANT_PROTOCOL.BuildResponsePacket
+// on a child of the driver (loaded into the host UEFI environment) that is
+// configured for one of the modes and brought by the authenticator to a
+// stage of the handshake. Three forms reach different depths: raw frames;
+// frames whose MIC the harness fixes up with the key the child holds (past
+// the MIC check); and key data the harness encrypts and wraps into a
+// valid message 3 or group message 1 (past decryption, into the KDEs).
+//
+// Input: byte 0 = mode, MFP and stage; byte 1 = form; then frames, each
+// a two-byte big-endian length and that many bytes.
+//
+// Invariants, any breach aborts: the status is EFI_SUCCESS or
+// EFI_PROTOCOL_ERROR; a refused frame changes no byte of the child's
+// record and writes nothing; an answer fits the buffer; destroying the
+// child frees all its memory.
+#include <Authenticator.h>
+#include <HostEnv/Environment.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "SupInstance.h"
+#include "crypto/Rc4.h"
+#include "uefi_sup.h"
+
+namespace {
+
+using authenticator::Authenticator;
+using Bytes = std::vector<UINT8>;
+
+constexpr UINT8 StationMac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+constexpr UINT8 ApMac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
+constexpr UINT8 Pmk[32] = {0x6e, 0x65, 0x77, 0x20, 0x70, 0x6d, 0x6b, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09,
+                           0x0a, 0x0b, 0x0c, 0x0d, 0x0e, 0x0f, 0x10, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19};
+
+struct ModeSetup {
+  authenticator::MODE Mode;
+  UINT8               Oui[3];
+  UINT8               Akm;
+  UINT8               Cipher;
+};
+constexpr ModeSetup Modes[] = {
+    {authenticator::MODE::WpaPskTkip, {0x00, 0x50, 0xF2}, 2, 2},
+    {authenticator::MODE::Wpa2Psk, {0x00, 0x0F, 0xAC}, 2, 4},
+    {authenticator::MODE::Wpa2PskSha256, {0x00, 0x0F, 0xAC}, 6, 4},
+};
+
+enum class Stage { Fresh, AfterMessage1, Established };
+enum class Form { Raw, MicFixed, KeyData };
+
+[[noreturn]] void Breach(const char *What) {
+  std::fprintf(stderr, "invariant broken: %s\n", What);
+  std::abort();
+}
+
+void FillRandom(VOID *Context, UINT8 *Buffer, UINTN Length) {
+  auto *Generator = static_cast<std::mt19937 *>(Context);
+  for (UINTN Index = 0; Index < Length; ++Index) {
+    Buffer[Index] = (UINT8)(*Generator)();
+  }
+}
+
+// The environment and the driver live for the whole run.
+struct World {
+  HostEnv::Environment          Env;
+  EFI_SERVICE_BINDING_PROTOCOL *Service = nullptr;
+  World() {
+    EFI_HANDLE Image = Env.LoadImage(NorvSupDxeModuleEntry);
+    if (EFI_ERROR(Env.StartImage(Image)) ||
+        EFI_ERROR(Env.BootServices()->LocateProtocol(&gEfiSupplicantServiceBindingProtocolGuid, nullptr,
+                                                     reinterpret_cast<VOID **>(&Service)))) {
+      Breach("the driver does not load");
+    }
+  }
+};
+
+World &TheWorld() {
+  static World *W = new World;  // never destroyed: libFuzzer exits from anywhere
+  return *W;
+}
+
+class Session {
+ public:
+  Session(World &W, const ModeSetup &Setup, bool Mfp) : World_(W) {
+    EFI_SERVICE_BINDING_PROTOCOL *Service = W.Service;
+    if (EFI_ERROR(Service->CreateChild(Service, &Child_)) ||
+        EFI_ERROR(W.Env.BootServices()->HandleProtocol(Child_, &gEfiSupplicantProtocolGuid,
+                                                       reinterpret_cast<VOID **>(&Station_)))) {
+      Breach("no child");
+    }
+    UINT8 Akm[6] = {1, 0, Setup.Oui[0], Setup.Oui[1], Setup.Oui[2], Setup.Akm};
+    UINT8 Cipher[6] = {1, 0, Setup.Oui[0], Setup.Oui[1], Setup.Oui[2], Setup.Cipher};
+    EFI_80211_SSID Ssid = {4, {'f', 'u', 'z', 'z'}};
+    UINT8 MfpWishes[2] = {(UINT8)Mfp, 0};
+    bool Ok = Set(EfiSupplicant80211AKMSuite, Akm, 6) && Set(EfiSupplicant80211PairwiseCipherSuite, Cipher, 6) &&
+              Set(EfiSupplicant80211GroupDataCipherSuite, Cipher, 6) &&
+              Set(EfiSupplicant80211TargetSSIDName, &Ssid, sizeof(Ssid)) &&
+              Set(EfiSupplicant80211TargetSSIDMac, ApMac, 6) && Set(EfiSupplicant80211MfpCapability, MfpWishes, 2) &&
+              Set(EfiSupplicant80211StationMac, StationMac, 6) && Set(EfiSupplicant80211PMK, Pmk, 32);
+    if (!Ok) {
+      Breach("configuration refused");
+    }
+    authenticator::CONFIG Config = {};
+    Config.Mode = Setup.Mode;
+    std::memcpy(Config.ApMac, ApMac, 6);
+    std::memcpy(Config.StaMac, StationMac, 6);
+    std::memcpy(Config.Pmk, Pmk, 32);
+    Config.Mfp = Mfp && Setup.Mode != authenticator::MODE::WpaPskTkip;
+    authenticator::MFP_POLICY Policy = {Mfp, false};
+    Config.StationElementLength = authenticator::BuildSecurityElement(Setup.Mode, Policy, Config.StationElement);
+    Config.ApElementLength = authenticator::BuildSecurityElement(Setup.Mode, Policy, Config.ApElement);
+    Config.Random = {FillRandom, &Generator_};
+    Ap_.Start(Config);
+    Mode_ = Setup.Mode;
+  }
+
+  ~Session() {
+    EFI_SERVICE_BINDING_PROTOCOL *Service = World_.Service;
+    Service->DestroyChild(Service, Child_);
+  }
+
+  void Advance(Stage To) {
+    UINT8 Frame[authenticator::MAX_FRAME_LEN];
+    if (To >= Stage::AfterMessage1 &&
+        !Handshake(Frame, Ap_.Message1(Frame, sizeof(Frame)), &Authenticator::AcceptMessage2)) {
+      Breach("message 1 not answered correctly");
+    }
+    if (To >= Stage::Established &&
+        !Handshake(Frame, Ap_.Message3(Frame, sizeof(Frame)), &Authenticator::AcceptMessage4)) {
+      Breach("message 3 not answered correctly");
+    }
+    Stage_ = To;
+    Counter_ = Ap_.ReplayCounter() + 1;
+  }
+
+  void Feed(Form How, const UINT8 *Data, size_t Length) {
+    Bytes Frame(Data, Data + Length);
+    if (How == Form::MicFixed && Length >= 99 && Stage_ != Stage::Fresh) {
+      authenticator::ComputeMic(Frame.data(), Frame.size(), Frame[6] & 7, Ap_.Ptk(), Frame.data() + 81);
+    } else if (How == Form::KeyData && Stage_ != Stage::Fresh) {
+      Frame = WrapKeyData(Bytes(Data, Data + Length));
+    }
+    Check(Frame);
+  }
+
+ private:
+  bool Set(EFI_SUPPLICANT_DATA_TYPE Type, const void *Data, UINTN Size) {
+    return Station_->SetData(Station_, Type, const_cast<void *>(Data), Size) == EFI_SUCCESS;
+  }
+
+  bool Handshake(UINT8 *Frame, UINTN Length, authenticator::VERDICT (Authenticator::*Accept)(const UINT8 *, UINTN)) {
+    UINT8 Answer[512];
+    UINTN Size = sizeof(Answer);
+    return Station_->BuildResponsePacket(Station_, Frame, Length, Answer, &Size) == EFI_SUCCESS &&
+           (Ap_.*Accept)(Answer, Size) == authenticator::VERDICT::Ok;
+  }
+
+  SUP_INSTANCE *Record() const {
+    return reinterpret_cast<SUP_INSTANCE *>(reinterpret_cast<UINT8 *>(Station_) - offsetof(SUP_INSTANCE, Supplicant));
+  }
+
+  // The fuzz bytes as key data of a message 3 (before the PTK is in use) or
+  // a group message 1, encrypted the way the mode's descriptor version says.
+  Bytes WrapKeyData(Bytes Plain) {
+    bool Wpa = Mode_ == authenticator::MODE::WpaPskTkip;
+    bool Group = Stage_ == Stage::Established;
+    if (Plain.size() > 300) {
+      Plain.resize(300);
+    }
+    Bytes Encrypted;
+    authenticator::KEY_FRAME Frame = {};
+    UINT8 Version = authenticator::ApDescriptorVersion(Mode_);
+    if (Wpa) {
+      UINT8 Key[32] = {};
+      std::memcpy(Key + 16, Ap_.Ptk() + 16, 16);
+      rc4_state State;
+      rc4_set_key(&State, sizeof(Key), Key);
+      Bytes Stream(256 + Plain.size(), 0);
+      rc4_crypt(&State, Stream.size(), Stream.data(), Stream.data());
+      for (size_t Index = 0; Index < Plain.size(); ++Index) {
+        Encrypted.push_back(Plain[Index] ^ Stream[256 + Index]);
+      }
+    } else {
+      while (Plain.size() < 16 || Plain.size() % 8 != 0) {
+        Plain.push_back(0);
+      }
+      Encrypted.resize(Plain.size() + 8);
+      authenticator::AesKeyWrap(Ap_.Ptk() + 16, Plain.data(), Plain.size(), Encrypted.data());
+    }
+    Frame.DescriptorType = Wpa ? 254 : 2;
+    Frame.KeyInfo = (UINT16)(Version | 0x0380 | 0x1000 | (Group ? (1 << 4) : 0x0048));
+    Frame.KeyLength = Wpa ? 32 : 16;
+    Frame.ReplayCounter = Counter_++;
+    if (!Group) {
+      std::memcpy(Frame.Nonce, Ap_.ANonce(), 32);
+    }
+    Frame.KeyData = Encrypted.data();
+    Frame.KeyDataLength = Encrypted.size();
+    Frame.Kck = Ap_.Ptk();
+    UINT8 Out[authenticator::MAX_FRAME_LEN];
+    UINTN Length = authenticator::BuildKeyFrame(Frame, Out, sizeof(Out));
+    return Bytes(Out, Out + Length);
+  }
+
+  void Check(Bytes Frame) {
+    Frame.reserve(1);
+    SUP_INSTANCE *Instance = Record();
+    Bytes Before(reinterpret_cast<UINT8 *>(Instance), reinterpret_cast<UINT8 *>(Instance) + sizeof(SUP_INSTANCE));
+    UINT8 Answer[512];
+    std::memset(Answer, 0xA5, sizeof(Answer));
+    UINTN Size = sizeof(Answer);
+    EFI_STATUS Status = Station_->BuildResponsePacket(Station_, Frame.data(), Frame.size(), Answer, &Size);
+    if (Status == EFI_SUCCESS) {
+      if (Size < 4 || Size > sizeof(Answer)) {
+        Breach("answer size out of range");
+      }
+      return;
+    }
+    if (Status != EFI_PROTOCOL_ERROR) {
+      Breach("status other than success or protocol error");
+    }
+    if (std::memcmp(Before.data(), Instance, sizeof(SUP_INSTANCE)) != 0) {
+      Breach("a refused frame changed the record");
+    }
+    for (UINT8 Byte : Answer) {
+      if (Byte != 0xA5 || Size != sizeof(Answer)) {
+        Breach("a refused frame wrote an answer");
+      }
+    }
+  }
+
+  World                   &World_;
+  EFI_HANDLE               Child_ = nullptr;
+  EFI_SUPPLICANT_PROTOCOL *Station_ = nullptr;
+  std::mt19937             Generator_{99};
+  Authenticator            Ap_;
+  authenticator::MODE      Mode_ = authenticator::MODE::Wpa2Psk;
+  Stage                    Stage_ = Stage::Fresh;
+  UINT64                   Counter_ = 1;
+};
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
+  if (Size < 2) {
+    return 0;
+  }
+  World &W = TheWorld();
+  size_t LiveBefore = W.Env.Pool().TotalUsage().LiveBlocks;
+  {
+    const ModeSetup &Setup = Modes[Data[0] % 3];
+    bool Mfp = (Data[0] >> 2) & 1;
+    Stage To = static_cast<Stage>((Data[0] >> 3) % 3);
+    Form How = static_cast<Form>(Data[1] % 3);
+    Session S(W, Setup, Mfp);
+    S.Advance(To);
+    size_t Offset = 2;
+    while (Offset + 2 <= Size) {
+      size_t Length = (size_t)(Data[Offset] << 8 | Data[Offset + 1]);
+      Offset += 2;
+      Length = Length < Size - Offset ? Length : Size - Offset;
+      S.Feed(How, Data + Offset, Length);
+      Offset += Length;
+    }
+  }
+  if (W.Env.Pool().TotalUsage().LiveBlocks != LiveBefore) {
+    Breach("destroying the child left pool memory behind");
+  }
+  return 0;
+}
