@@ -3,6 +3,7 @@
 #include "ConfigSuite.h"
 #include "CryptoSuite.h"
 #include "FrameSuite.h"
+#include "HandshakeSuite.h"
 
 void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
   if (Phase == SuitePhase::DriverUnloaded) {
@@ -12,4 +13,5 @@ void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
   RunFrameSuite(Report);
   RunConfigSuite(Report);
   RunCryptoSuite(Report);
+  RunHandshakeSuite(Report);
 }

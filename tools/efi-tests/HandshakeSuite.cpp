@@ -1,0 +1,209 @@
+#include "HandshakeSuite.h"
+
+#include <Authenticator.h>
+#include <Library/BaseMemoryLib.h>
+#include <Library/PrintLib.h>
+
+#include "SuiteSupport.h"
+#include "crypto/Kdf.h"
+#include "crypto/Sha256.h"
+
+namespace {
+
+using authenticator::Authenticator;
+using authenticator::VERDICT;
+
+constexpr UINT8 RsnOui[3] = {0x00, 0x0F, 0xAC};
+constexpr UINT8 StationMac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x01};
+constexpr UINT8 ApMac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
+constexpr CHAR8 Ssid[] = "OvmfNet";
+constexpr CHAR8 Passphrase[] = "firmware pass phrase";
+constexpr UINT8 Ccmp = 4;
+
+// The test access point's nonces and keys: SHA-256 over a seed from the
+// clock and a counter. Unpredictability does not matter here, only that
+// every run and every draw differs.
+struct TEST_RANDOM {
+  UINT8  Seed[16];
+  UINT64 Counter;
+};
+
+VOID FillTestRandom(VOID *Context, UINT8 *Buffer, UINTN Length) {
+  auto *State = static_cast<TEST_RANDOM *>(Context);
+  while (Length > 0) {
+    ++State->Counter;
+    const UINT8 *Parts[] = {State->Seed, reinterpret_cast<const UINT8 *>(&State->Counter)};
+    const UINTN Lengths[] = {sizeof(State->Seed), sizeof(State->Counter)};
+    UINT8 Block[SHA256_DIGEST_SIZE];
+    sha256_digest_vec(2, Parts, Lengths, Block);
+    UINTN Take = Length < sizeof(Block) ? Length : sizeof(Block);
+    CopyMem(Buffer, Block, Take);
+    Buffer += Take;
+    Length -= Take;
+  }
+}
+
+struct HANDSHAKE_CASE {
+  const CHAR8        *Name;
+  authenticator::MODE Mode;
+  UINT8               AkmType;
+  bool                Mfp;
+};
+
+class HandshakeRun {
+ public:
+  HandshakeRun(TestReporter &Report, const TestChild &Child, const HANDSHAKE_CASE &Case)
+      : Report_(Report), Child_(Child), Case_(Case) {
+    ZeroMem(&Random_, sizeof(Random_));
+    EFI_TIME Now = {};
+    gRT->GetTime(&Now, nullptr);
+    CopyMem(Random_.Seed, &Now, sizeof(Random_.Seed));
+  }
+
+  // Configures the station, starts the access point; false when either fails.
+  bool Start() {
+    if (!Child_.Configure(RsnOui, Case_.AkmType, Ccmp, Ssid, Passphrase, StationMac, ApMac)) {
+      return Check(false, "configured");
+    }
+    if (Case_.Mfp) {
+      UINT8 Wishes[2] = {1, 1};
+      OneSuite Bip(RsnOui, 6);
+      if (EFI_ERROR(Child_.Set(EfiSupplicant80211MfpCapability, Wishes, 2)) ||
+          EFI_ERROR(Child_.Set(EfiSupplicant80211GroupMgmtCipherSuite, Bip.Bytes, 6))) {
+        return Check(false, "configured");
+      }
+    }
+    authenticator::CONFIG Config = {};
+    Config.Mode = Case_.Mode;
+    CopyMem(Config.ApMac, ApMac, 6);
+    CopyMem(Config.StaMac, StationMac, 6);
+    if (psk_from_passphrase(Passphrase, sizeof(Passphrase) - 1, Ssid, sizeof(Ssid) - 1, Config.Pmk) != 1) {
+      return Check(false, "access-point-pmk");
+    }
+    Config.Mfp = Case_.Mfp;
+    authenticator::MFP_POLICY Policy = {Case_.Mfp, Case_.Mfp};
+    Config.StationElementLength = authenticator::BuildSecurityElement(Case_.Mode, Policy, Config.StationElement);
+    Config.ApElementLength = authenticator::BuildSecurityElement(Case_.Mode, Policy, Config.ApElement);
+    Config.Random = {FillTestRandom, &Random_};
+    Ap_.Start(Config);
+    return Check(true, "configured");
+  }
+
+  // One frame from the access point, answered by the station, the answer
+  // checked by the access point.
+  bool Step(UINTN (Authenticator::*Make)(UINT8 *, UINTN), VERDICT (Authenticator::*Accept)(const UINT8 *, UINTN),
+            const CHAR8 *What) {
+    UINT8 Frame[authenticator::MAX_FRAME_LEN];
+    UINTN Length = (Ap_.*Make)(Frame, sizeof(Frame));
+    UINT8 Answer[512];
+    UINTN Size = sizeof(Answer);
+    EFI_SUPPLICANT_PROTOCOL *Station = Child_.Supplicant();
+    EFI_STATUS Status = Station->BuildResponsePacket(Station, Frame, Length, Answer, &Size);
+    VERDICT Verdict = Status == EFI_SUCCESS ? (Ap_.*Accept)(Answer, Size) : VERDICT::Malformed;
+    if (Verdict != VERDICT::Ok) {
+      Report_.Info("%a %a: status %r, access point says %a", Case_.Name, What, Status,
+                   authenticator::VerdictName(Verdict));
+    }
+    return Check(Verdict == VERDICT::Ok, What);
+  }
+
+  // A frame the station must refuse without a trace.
+  void Refused(const UINT8 *Frame, UINTN Length, const CHAR8 *What) {
+    RecordSnapshot Before(Child_);
+    UINT8 Answer[512];
+    UINTN Size = sizeof(Answer);
+    EFI_SUPPLICANT_PROTOCOL *Station = Child_.Supplicant();
+    UINT8 Request[authenticator::MAX_FRAME_LEN];
+    CopyMem(Request, Frame, Length);
+    EFI_STATUS Status = Station->BuildResponsePacket(Station, Request, Length, Answer, &Size);
+    Check(Status == EFI_PROTOCOL_ERROR && Size == sizeof(Answer) && Before.Unchanged(), What);
+  }
+
+  void KeysMatch(const CHAR8 *What) {
+    EFI_SUPPLICANT_KEY Ptk;
+    EFI_SUPPLICANT_GTK_LIST Gtk;
+    UINTN Size = sizeof(Ptk);
+    bool PtkOk = !EFI_ERROR(Child_.Get(EfiSupplicant80211PTK, &Ptk, &Size)) && Ptk.KeyLen == Ap_.TkLength() &&
+                 CompareMem(Ptk.Key, Ap_.Tk(), Ap_.TkLength()) == 0;
+    Size = sizeof(Gtk);
+    const authenticator::GROUP_KEY &ApGtk = Ap_.Gtk();
+    bool GtkOk = !EFI_ERROR(Child_.Get(EfiSupplicant80211GTK, &Gtk, &Size)) && Gtk.GTKCount == 1 &&
+                 Gtk.GTKList[0].KeyLen == ApGtk.Length && CompareMem(Gtk.GTKList[0].Key, ApGtk.Key, ApGtk.Length) == 0 &&
+                 Gtk.GTKList[0].KeyId == ApGtk.KeyId && CompareMem(Gtk.GTKList[0].Rsc, ApGtk.Rsc, 8) == 0;
+    bool IgtkOk = true;
+    if (Case_.Mfp) {
+      EFI_SUPPLICANT_KEY Igtk;
+      Size = sizeof(Igtk);
+      const authenticator::GROUP_KEY &ApIgtk = Ap_.Igtk();
+      IgtkOk = !EFI_ERROR(Child_.Get(EfiSupplicant80211IGTKKey, &Igtk, &Size)) && Igtk.KeyLen == ApIgtk.Length &&
+               CompareMem(Igtk.Key, ApIgtk.Key, ApIgtk.Length) == 0 && Igtk.KeyId == ApIgtk.KeyId &&
+               CompareMem(Igtk.Rsc, ApIgtk.Rsc, 6) == 0;
+    }
+    Check(PtkOk && GtkOk && IgtkOk, What);
+  }
+
+  void StateIs(UINT32 Expected, const CHAR8 *What) {
+    UINT32 State = 0;
+    UINTN Size = sizeof(State);
+    Check(!EFI_ERROR(Child_.Get(EfiSupplicantState, &State, &Size)) && State == Expected, What);
+  }
+
+  Authenticator &Ap() { return Ap_; }
+
+ private:
+  bool Check(bool Ok, const CHAR8 *What) {
+    CHAR8 Name[96];
+    AsciiSPrint(Name, sizeof(Name), "handshake.%a.%a", Case_.Name, What);
+    return Report_.Check(Ok, Name);
+  }
+
+  TestReporter         &Report_;
+  const TestChild      &Child_;
+  const HANDSHAKE_CASE &Case_;
+  TEST_RANDOM           Random_;
+  Authenticator         Ap_;
+};
+
+void RunCase(TestReporter &Report, const HANDSHAKE_CASE &Case) {
+  TestChild Child(Report);
+  if (!Child.Ok()) {
+    return;
+  }
+  HandshakeRun Run(Report, Child, Case);
+  if (!Run.Start() ||
+      !Run.Step(&Authenticator::Message1, &Authenticator::AcceptMessage2, "message-2-accepted")) {
+    return;
+  }
+  Run.StateIs(EfiEapolSupplicantAuthenticating, "state-authenticating");
+  if (!Run.Step(&Authenticator::Message3, &Authenticator::AcceptMessage4, "message-4-accepted")) {
+    return;
+  }
+  Run.StateIs(EfiEapolSupplicantAuthenticated, "state-authenticated");
+  Run.KeysMatch("keys-after-4-way");
+
+  UINT8 Frame[authenticator::MAX_FRAME_LEN];
+  UINTN Length = Run.Ap().LastFrame(Frame, sizeof(Frame));
+  Run.Refused(Frame, Length, "replayed-message-3-refused");
+  if (!Run.Step(&Authenticator::GroupMessage1, &Authenticator::AcceptGroupMessage2, "group-message-2-accepted")) {
+    return;
+  }
+  Run.KeysMatch("keys-after-group-handshake");
+  Length = Run.Ap().LastFrame(Frame, sizeof(Frame));
+  Run.Refused(Frame, Length, "replayed-group-message-1-refused");
+  Length = Run.Ap().FaultyGroupMessage1(authenticator::FAULT::ForgedMic, Frame, sizeof(Frame));
+  Run.Refused(Frame, Length, "forged-group-message-1-refused");
+  Run.Step(&Authenticator::GroupMessage1, &Authenticator::AcceptGroupMessage2, "rekey-accepted");
+  Run.KeysMatch("keys-after-rekey");
+}
+
+}  // namespace
+
+void RunHandshakeSuite(TestReporter &Report) {
+  static constexpr HANDSHAKE_CASE Cases[] = {
+      {"wpa2-psk", authenticator::MODE::Wpa2Psk, 2, false},
+      {"psk-sha256-mfp", authenticator::MODE::Wpa2PskSha256, 6, true},
+  };
+  for (const HANDSHAKE_CASE &Case : Cases) {
+    RunCase(Report, Case);
+  }
+}
