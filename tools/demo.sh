@@ -25,5 +25,30 @@ grep '^console:' "$workdir/output.txt" | sed 's/^console: /  shell> /'
 passed=$(grep -c '^PASS' "$workdir/output.txt" || true)
 failed=$(grep -c '^FAIL' "$workdir/output.txt" || true)
 echo "  SupTestApp: $passed checks passed, $failed failed (service binding located, children created and"
-echo "  destroyed, both protocols on every child, driver names in eng/en) — full log: $workdir/output.txt"
+echo "  destroyed, both protocols on every child, driver names in eng/en, WPA2-PSK and PSK-SHA256/MFP"
+echo "  handshakes against a built-in access point) — full log: $workdir/output.txt"
 [ "$failed" -eq 0 ]
+
+section "WPA handshakes: sup-sim (the driver in the host UEFI environment) against ap-sim"
+demo=build/demo
+ssid="Demo Net"
+pass="demo pass phrase"
+tshark_key="uat:80211_keys:\"wpa-pwd\",\"$pass:$ssid\""
+for run in "wpa-psk-tkip" "wpa2-psk" "wpa2-psk-sha256 --mfp required"; do
+  read -r mode options <<<"$run"
+  pcap=$demo/$mode.pcap
+  echo "-- sup-sim --mode $mode --ssid '$ssid' --passphrase '$pass'${options:+ $options} --pcap $pcap"
+  # shellcheck disable=SC2086
+  build/host/bin/sup-sim --mode "$mode" --ssid "$ssid" --passphrase "$pass" $options --pcap "$pcap" \
+    2>"$demo/$mode.log" | sed 's/^/   /'
+  if command -v tshark >/dev/null; then
+    frames=$(tshark -r "$pcap" -T fields -e _ws.col.Info 2>/dev/null | sed 's/, SN=.*//; s/Key (\(.*\))/\1/' |
+             paste -sd ',' | sed 's/,/, /g')
+    kck=$(tshark -r "$pcap" -o wlan.enable_decryption:TRUE -o "$tshark_key" -T fields -e wlan.analysis.kck \
+          2>/dev/null | grep -m1 . || true)
+    echo "   tshark: $frames"
+    echo "   tshark derives KCK ${kck:-(none)} from the pass phrase"
+  fi
+done
+echo "   captures and the access point's log: $demo/*.pcap, $demo/*.log"
+
