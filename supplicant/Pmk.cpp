@@ -12,11 +12,15 @@ bool DerivedFromCurrentInputs(const SUP_INSTANCE *Instance) {
 }
 }  // namespace
 
+VOID SupStartReplaySequence(SUP_INSTANCE *Instance) {
+  Instance->ReplayCounterValid = FALSE;
+  ZeroMem(Instance->ReplayCounter, sizeof(Instance->ReplayCounter));
+}
+
 VOID SupSetPmk(SUP_INSTANCE *Instance, const UINT8 *Pmk, SUP_PMK_SOURCE Source) {
   CopyMem(Instance->Pmk, Pmk, SUP_PMK_LEN);
   Instance->PmkSource = Source;
-  Instance->ReplayCounterValid = FALSE;
-  ZeroMem(Instance->ReplayCounter, sizeof(Instance->ReplayCounter));
+  SupStartReplaySequence(Instance);
 }
 
 VOID SupRefreshPassphrasePmk(SUP_INSTANCE *Instance) {

@@ -7,6 +7,12 @@
 // sequence for the EAPOL-Key exchange.
 VOID SupSetPmk(SUP_INSTANCE *Instance, const UINT8 *Pmk, SUP_PMK_SOURCE Source);
 
+// Forgets the replay counter of the last accepted EAPOL-Key frame: the next
+// association's authenticator counts from its own start. Run whenever the
+// PMK inputs are configured, changed or not, since a connection manager sets
+// them up again for every association on the same child.
+VOID SupStartReplaySequence(SUP_INSTANCE *Instance);
+
 // For a pass-phrase PMK: derives Pmk from Password and Ssid unless it was
 // already derived from exactly these inputs (a derivation costs 8192
 // HMAC-SHA1 computations). Other PMK sources are left alone.

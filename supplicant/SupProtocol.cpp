@@ -85,6 +85,7 @@ EFI_STATUS SetPassword(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN DataSize
   Instance->PasswordLen = (UINT8)DataSize;
   Instance->PmkSource = SUP_PMK_SOURCE::Passphrase;
   SupRefreshPassphrasePmk(Instance);
+  SupStartReplaySequence(Instance);
   return EFI_SUCCESS;
 }
 
@@ -96,6 +97,7 @@ EFI_STATUS SetSsid(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
   CopyMem(Instance->Ssid, Data + 1, sizeof(Instance->Ssid));
   // A pass-phrase PMK follows its SSID whichever of the two is set last.
   SupRefreshPassphrasePmk(Instance);
+  SupStartReplaySequence(Instance);
   return EFI_SUCCESS;
 }
 

@@ -369,6 +369,19 @@ TEST_F(HandshakeTest, WithoutAPmkMessage1IsRefused) {
   ExpectRejectedUnchanged(Build(&Authenticator::Message1), "message 1 without a PMK");
 }
 
+TEST_F(HandshakeTest, ReconfiguringForANewAssociationStartsANewReplayCounter) {
+  Configure("wpa2-psk");
+  FourWayHandshake();
+  GroupHandshake();
+  GroupHandshake();
+  // The connection manager sets the same network up again for the next
+  // association, whose access point counts from the beginning.
+  Configure("wpa2-psk");
+  FourWayHandshake();
+  GroupHandshake();
+  ExpectKeysMatchAuthenticator(false);
+}
+
 // ---------------------------------------------------------------------------
 // SNonce
 // ---------------------------------------------------------------------------
