@@ -4,9 +4,6 @@
 #pragma once
 #include "SupInstance.h"
 
-// Largest response: message 2 with the longest own element.
-constexpr UINTN SUP_MAX_RESPONSE_SIZE = 99 + 2 + 255;
-
 // Statuses: EFI_SUCCESS with the response in Buffer and its length in
 // *BufferSize; EFI_BUFFER_TOO_SMALL with the length needed in *BufferSize;
 // EFI_INVALID_PARAMETER for a NULL Buffer or BufferSize; EFI_UNSUPPORTED
