@@ -16,12 +16,15 @@ ran=0
 for target in "$BIN"/fuzz_*; do
   [ -x "$target" ] || continue
   name=$(basename "$target")
-  corpus=build/fuzz/corpus/$name
-  artifacts=build/fuzz/artifacts/$name
-  mkdir -p "$corpus" "$artifacts"
+  corpus=$PWD/build/fuzz/corpus/$name
+  artifacts=$PWD/build/fuzz/artifacts/$name
+  logs=$PWD/build/fuzz/logs/$name  # parallel jobs write fuzz-N.log where they run
+  mkdir -p "$corpus" "$artifacts" "$logs"
   echo "== $name for ${SECONDS_PER_TARGET}s (corpus $corpus)"
-  "$target" "$corpus" -max_total_time="$SECONDS_PER_TARGET" -max_len=700 -jobs="$JOBS" -workers="$JOBS" \
-    -artifact_prefix="$artifacts/" -print_final_stats=1
+  parallel=()
+  [ "$JOBS" -gt 1 ] && parallel=(-jobs="$JOBS" -workers="$JOBS")
+  (cd "$logs" && "$OLDPWD/$target" "$corpus" -max_total_time="$SECONDS_PER_TARGET" -max_len=700 \
+    -artifact_prefix="$artifacts/" -print_final_stats=1 "${parallel[@]}")
   ran=1
 done
 [ "$ran" -eq 1 ] || echo "no fuzz targets built (cmake --preset fuzz && cmake --build --preset fuzz)"
