@@ -5,6 +5,8 @@
 #include "crypto/Kdf.h"
 
 namespace {
+constinit UINT64 PassphraseDerivations = 0;
+
 bool DerivedFromCurrentInputs(const SUP_INSTANCE *Instance) {
   return Instance->PmkPasswordLen == Instance->PasswordLen && Instance->PmkSsidLen == Instance->SsidLen &&
          CompareMem(Instance->PmkPassword, Instance->Password, sizeof(Instance->Password)) == 0 &&
@@ -31,6 +33,7 @@ VOID SupRefreshPassphrasePmk(SUP_INSTANCE *Instance) {
   if (psk_from_passphrase(Instance->Password, Instance->PasswordLen, Instance->Ssid, Instance->SsidLen, Pmk) != 1) {
     return;
   }
+  ++PassphraseDerivations;
   SupSetPmk(Instance, Pmk, SUP_PMK_SOURCE::Passphrase);
   SecureZeroMem(Pmk, sizeof(Pmk));
   CopyMem(Instance->PmkPassword, Instance->Password, sizeof(Instance->Password));
@@ -38,3 +41,5 @@ VOID SupRefreshPassphrasePmk(SUP_INSTANCE *Instance) {
   CopyMem(Instance->PmkSsid, Instance->Ssid, sizeof(Instance->Ssid));
   Instance->PmkSsidLen = Instance->SsidLen;
 }
+
+UINT64 SupPassphraseDerivationCount() { return PassphraseDerivations; }

@@ -17,3 +17,7 @@ VOID SupStartReplaySequence(SUP_INSTANCE *Instance);
 // already derived from exactly these inputs (a derivation costs 8192
 // HMAC-SHA1 computations). Other PMK sources are left alone.
 VOID SupRefreshPassphrasePmk(SUP_INSTANCE *Instance);
+
+// How many pass-phrase derivations the driver has run (a diagnostic: tests
+// use it to prove that frames and repeated configuration do not re-derive).
+UINT64 SupPassphraseDerivationCount();

@@ -13,6 +13,7 @@
 #include <random>
 
 #include "KeyMic.h"
+#include "Pmk.h"
 #include "SupInstance.h"
 #include "crypto/Kdf.h"
 
@@ -52,13 +53,15 @@ class HandshakeTest : public TestSupport::HostEnvTest {
 
   // Configures the child for a mode and starts the authenticator with the
   // PMK derived on its own side and the element the station should send.
-  void Configure(const char *ModeName, wifi::Mfp Mfp = wifi::Mfp::Off) {
-    StartAuthenticator(ModeName, Mfp);
-    ASSERT_TRUE(StatusIs(Station_->Configure({Mode_, Ssid, Passphrase, StationMac, ApMac, Mfp}), EFI_SUCCESS))
+  void Configure(const char *ModeName, wifi::Mfp Mfp = wifi::Mfp::Off, const char *Network = Ssid,
+                 const char *Secret = Passphrase) {
+    StartAuthenticator(ModeName, Mfp, Network, Secret);
+    ASSERT_TRUE(StatusIs(Station_->Configure({Mode_, Network, Secret, StationMac, ApMac, Mfp}), EFI_SUCCESS))
         << Station_->Error();
   }
 
-  void StartAuthenticator(const char *ModeName, wifi::Mfp Mfp) {
+  void StartAuthenticator(const char *ModeName, wifi::Mfp Mfp, const char *Network = Ssid,
+                          const char *Secret = Passphrase) {
     std::optional<wifi::Mode> M = wifi::FindMode(ModeName);
     ASSERT_TRUE(M.has_value());
     Mode_ = *M;
@@ -66,7 +69,7 @@ class HandshakeTest : public TestSupport::HostEnvTest {
     Config.Mode = M->Handshake;
     std::copy(ApMac.begin(), ApMac.end(), Config.ApMac);
     std::copy(StationMac.begin(), StationMac.end(), Config.StaMac);
-    ASSERT_EQ(psk_from_passphrase(Passphrase, strlen(Passphrase), Ssid, strlen(Ssid), Config.Pmk), 1);
+    ASSERT_EQ(psk_from_passphrase(Secret, strlen(Secret), Network, strlen(Network), Config.Pmk), 1);
     Config.Mfp = wifi::MfpNegotiated(*M, Mfp, Mfp);
     Config.StationElementLength =
         authenticator::BuildSecurityElement(M->Handshake, wifi::MfpPolicy(Mfp), Config.StationElement);
@@ -261,6 +264,22 @@ INSTANTIATE_TEST_SUITE_P(Modes, ModeHandshakeTest,
                            std::replace(Name.begin(), Name.end(), '-', '_');
                            return Name;
                          });
+
+TEST_F(HandshakeTest, AnnexJPmkIsDerivedOnceHoweverManyFramesFollow) {
+  // IEEE 802.11 Annex J: pass phrase "password", SSID "IEEE".
+  const Bytes AnnexJ = {0xf4, 0x2c, 0x6f, 0xc5, 0x2d, 0xf0, 0xeb, 0xef, 0x9e, 0xbb, 0x4b, 0x90, 0xb3, 0x8a, 0x5f, 0x90,
+                        0x2e, 0x83, 0xfe, 0x1b, 0x13, 0x5a, 0x70, 0xe2, 0x3a, 0xed, 0x76, 0x2e, 0x97, 0x10, 0xa1, 0x2e};
+  UINT64 Before = SupPassphraseDerivationCount();
+  Configure("wpa2-psk", wifi::Mfp::Off, "IEEE", "password");
+  EXPECT_EQ(Bytes(Record()->Pmk, Record()->Pmk + 32), AnnexJ);
+  for (int Connection = 0; Connection < 3; ++Connection) {
+    FourWayHandshake();
+    GroupHandshake();
+    GroupHandshake();
+  }
+  EXPECT_EQ(SupPassphraseDerivationCount() - Before, 1u);
+  EXPECT_EQ(Bytes(Record()->Pmk, Record()->Pmk + 32), AnnexJ);
+}
 
 TEST_F(HandshakeTest, WpaTkipMessage2IsTheVendorElementIn125Bytes) {
   Configure("wpa-psk-tkip");

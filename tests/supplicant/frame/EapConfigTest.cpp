@@ -1,0 +1,56 @@
+// The EAP configuration protocol's console messages: the one place where the
+// text the connection manager's user sees is part of the behaviour.
+#include <TestSupport/HostEnvTest.h>
+
+#include "SupProtocol.h"
+#include "uefi_sup.h"
+
+namespace {
+
+using TestSupport::StatusIs;
+
+class EapConfiguration : public TestSupport::HostEnvTest {
+ protected:
+  void SetUp() override {
+    HostEnvTest::SetUp();
+    Image_ = Env().LoadImage(NorvSupDxeModuleEntry);
+    ASSERT_TRUE(StatusIs(Env().StartImage(Image_), EFI_SUCCESS));
+    BS()->LocateProtocol(&gEfiSupplicantServiceBindingProtocolGuid, nullptr, reinterpret_cast<VOID **>(&Service_));
+    ASSERT_TRUE(StatusIs(Service_->CreateChild(Service_, &Child_), EFI_SUCCESS));
+    Eap_ = static_cast<EFI_EAP_CONFIGURATION_PROTOCOL *>(Env().FindInterface(Child_, gEfiEapConfigurationProtocolGuid));
+  }
+  void TearDown() override {
+    EXPECT_TRUE(StatusIs(Service_->DestroyChild(Service_, Child_), EFI_SUCCESS));
+    EXPECT_TRUE(StatusIs(Env().UnloadImage(Image_), EFI_SUCCESS));
+    HostEnvTest::TearDown();
+  }
+  EFI_HANDLE Image_ = nullptr, Child_ = nullptr;
+  EFI_SERVICE_BINDING_PROTOCOL *Service_ = nullptr;
+  EFI_EAP_CONFIGURATION_PROTOCOL *Eap_ = nullptr;
+};
+
+TEST_F(EapConfiguration, UnsupportedPairsAreNamedOnTheConsole) {
+  UINT8 Data[4] = {};
+  EXPECT_TRUE(StatusIs(Eap_->SetData(Eap_, EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsCipherSuite, Data, sizeof(Data)),
+                       EFI_UNSUPPORTED));
+  EXPECT_EQ(ConOutText(), "SetData with (EAPType, DataType) = (13, 7) is not supported.\n");
+  Env().ConOut().Clear();
+  UINTN Size = sizeof(Data);
+  EXPECT_TRUE(StatusIs(Eap_->GetData(Eap_, EFI_EAP_TYPE_IDENTITY, EfiEapConfigIdentityString, Data, &Size),
+                       EFI_UNSUPPORTED));
+  EXPECT_EQ(ConOutText(), "GetData with (EAPType, DataType) = (1, 2) is not supported.\n");
+}
+
+TEST_F(EapConfiguration, SupportedPairsPrintNothing) {
+  const char Identity[] = "anonymous";
+  EXPECT_TRUE(StatusIs(Eap_->SetData(Eap_, EFI_EAP_TYPE_IDENTITY, EfiEapConfigIdentityString,
+                                     const_cast<char *>(Identity), sizeof(Identity)),
+                       EFI_SUCCESS));
+  UINTN Size = 0;
+  EXPECT_TRUE(StatusIs(Eap_->GetData(Eap_, EFI_EAP_TYPE_ATTRIBUTE, EfiEapConfigEapSupportedAuthMethod, nullptr, &Size),
+                       EFI_SUCCESS));
+  EXPECT_EQ(Size, 1u);
+  EXPECT_EQ(ConOutText(), "");
+}
+
+}  // namespace
