@@ -79,6 +79,14 @@ UINT32 AsmCpuid(UINT32 Index, UINT32 *Eax, UINT32 *Ebx, UINT32 *Ecx, UINT32 *Edx
   return AsmCpuidEx(Index, 0, Eax, Ebx, Ecx, Edx);
 }
 
+UINT32 AsmCpuidWithSi(UINT32 Index, UINT32 EbxIn, UINTN *Si) {
+  UINT32 A = Index, B = EbxIn, C = 0, D = 0;
+  UINTN  S = *Si;
+  __asm__ __volatile__("cpuid" : "+a"(A), "+b"(B), "+c"(C), "+d"(D), "+S"(S));
+  *Si = S;
+  return Index;
+}
+
 UINT64 AsmReadTsc() {
   UINT32 Low, High;
   __asm__ __volatile__("rdtsc" : "=a"(Low), "=d"(High));

@@ -26,6 +26,10 @@ UINT64 AsmWriteMsr64(UINT32 Index, UINT64 Value);
 // CPUID; any output pointer may be NULL. Returns Index.
 UINT32 AsmCpuid(UINT32 Index, UINT32 *Eax, UINT32 *Ebx, UINT32 *Ecx, UINT32 *Edx);
 UINT32 AsmCpuidEx(UINT32 Index, UINT32 SubIndex, UINT32 *Eax, UINT32 *Ebx, UINT32 *Ecx, UINT32 *Edx);
+// CPUID with EBX and RSI as inputs and RSI as output: the channel through
+// which a debugger or simulator answers a firmware assertion stop. *Si is
+// read before and written after the instruction. Returns Index.
+UINT32 AsmCpuidWithSi(UINT32 Index, UINT32 EbxIn, UINTN *Si);
 
 UINT64 AsmReadTsc();
 VOID   CpuPause();
