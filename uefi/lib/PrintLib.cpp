@@ -115,10 +115,41 @@ void PutGuid(Output<OutChar> &Out, const EFI_GUID *Guid) {
   }
 }
 
+// Argument readers: the engine pulls each argument through Next<T>(). The
+// two list forms differ on the host (System V va_list against the Microsoft
+// x64 list of an EFIAPI variadic function) and must each be read with their
+// own declared type.
+class VaListArgs {
+ public:
+  explicit VaListArgs(va_list Marker) { va_copy(List_, Marker); }
+  VaListArgs(const VaListArgs &) = delete;
+  VaListArgs &operator=(const VaListArgs &) = delete;
+  ~VaListArgs() { va_end(List_); }
+  template <typename T>
+  T Next() {
+    return va_arg(List_, T);
+  }
+
+ private:
+  va_list List_;
+};
+
+class EfiVaListArgs {
+ public:
+  explicit EfiVaListArgs(EFI_VA_LIST Marker) : List_(Marker) {}
+  template <typename T>
+  T Next() {
+    return EFI_VA_ARG(List_, T);
+  }
+
+ private:
+  EFI_VA_LIST List_;
+};
+
 // The one formatting engine behind every print routine. FmtChar is the
 // character type of the format string, OutChar that of the output.
-template <typename OutChar, typename FmtChar>
-UINTN FormatV(OutChar *Buffer, UINTN Capacity, const FmtChar *Format, va_list Marker) {
+template <typename OutChar, typename FmtChar, typename Args>
+UINTN FormatArgs(OutChar *Buffer, UINTN Capacity, const FmtChar *Format, Args &Marker) {
   Output<OutChar> Out(Buffer, Capacity);
   if (Format == nullptr) {
     return Out.Finish();
@@ -143,7 +174,7 @@ UINTN FormatV(OutChar *Buffer, UINTN Capacity, const FmtChar *Format, va_list Ma
       }
     }
     if (*Format == '*') {
-      Field.Width = va_arg(Marker, int);
+      Field.Width = Marker.template Next<int>();
       ++Format;
     } else {
       while (*Format >= '0' && *Format <= '9') {
@@ -155,7 +186,7 @@ UINTN FormatV(OutChar *Buffer, UINTN Capacity, const FmtChar *Format, va_list Ma
       ++Format;
       Field.Precision = 0;
       if (*Format == '*') {
-        Field.Precision = va_arg(Marker, int);
+        Field.Precision = Marker.template Next<int>();
         ++Format;
       } else {
         while (*Format >= '0' && *Format <= '9') {
@@ -170,17 +201,17 @@ UINTN FormatV(OutChar *Buffer, UINTN Capacity, const FmtChar *Format, va_list Ma
     }
     switch (*Format) {
       case 'a':
-        PutString(Out, va_arg(Marker, const CHAR8 *), Field);
+        PutString(Out, Marker.template Next<const CHAR8 *>(), Field);
         break;
       case 's':
-        PutString(Out, va_arg(Marker, const CHAR16 *), Field);
+        PutString(Out, Marker.template Next<const CHAR16 *>(), Field);
         break;
       case 'c':
-        Out.Put(static_cast<UINT32>(va_arg(Marker, int)) & 0xFFFF);
+        Out.Put(static_cast<UINT32>(Marker.template Next<int>()) & 0xFFFF);
         break;
       case 'd':
       case 'i': {
-        INT64 Value = Long ? va_arg(Marker, INT64) : va_arg(Marker, int);
+        INT64 Value = Long ? Marker.template Next<INT64>() : Marker.template Next<int>();
         bool Negative = Value < 0;
         UINT64 Magnitude = Negative ? 0 - static_cast<UINT64>(Value) : static_cast<UINT64>(Value);
         PutNumber(Out, Magnitude, Negative, 10, false, Field);
@@ -189,18 +220,18 @@ UINTN FormatV(OutChar *Buffer, UINTN Capacity, const FmtChar *Format, va_list Ma
       case 'u':
       case 'x':
       case 'X': {
-        UINT64 Value = Long ? va_arg(Marker, UINT64) : va_arg(Marker, unsigned int);
+        UINT64 Value = Long ? Marker.template Next<UINT64>() : Marker.template Next<unsigned int>();
         UINT32 Base = *Format == 'u' ? 10 : 16;
         PutNumber(Out, Value, false, Base, *Format == 'X', Field);
         break;
       }
       case 'p': {
         FieldFormat Pointer{false, true, 16, -1};
-        PutNumber(Out, reinterpret_cast<UINTN>(va_arg(Marker, VOID *)), false, 16, true, Pointer);
+        PutNumber(Out, reinterpret_cast<UINTN>(Marker.template Next<VOID *>()), false, 16, true, Pointer);
         break;
       }
       case 'r': {
-        EFI_STATUS Status = va_arg(Marker, EFI_STATUS);
+        EFI_STATUS Status = Marker.template Next<EFI_STATUS>();
         const CHAR8 *Name = EfiStatusName(Status);
         if (Name != nullptr) {
           PutString(Out, Name, Field);
@@ -211,7 +242,7 @@ UINTN FormatV(OutChar *Buffer, UINTN Capacity, const FmtChar *Format, va_list Ma
         break;
       }
       case 'g':
-        PutGuid(Out, va_arg(Marker, const EFI_GUID *));
+        PutGuid(Out, Marker.template Next<const EFI_GUID *>());
         break;
       case '%':
         Out.Put('%');
@@ -225,6 +256,12 @@ UINTN FormatV(OutChar *Buffer, UINTN Capacity, const FmtChar *Format, va_list Ma
     }
   }
   return Out.Finish();
+}
+
+template <typename OutChar, typename FmtChar>
+UINTN FormatV(OutChar *Buffer, UINTN Capacity, const FmtChar *Format, va_list Marker) {
+  VaListArgs Args(Marker);
+  return FormatArgs(Buffer, Capacity, Format, Args);
 }
 
 constexpr UINTN ConsoleLineChars = 1024;
@@ -242,6 +279,11 @@ UINTN PrintToConsole(EFI_SIMPLE_TEXT_OUTPUT_PROTOCOL *Console, const CHAR8 *Form
 
 UINTN AsciiVSPrint(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, va_list Marker) {
   return FormatV(Buffer, BufferSize, Format, Marker);
+}
+
+UINTN AsciiVSPrintEfi(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, EFI_VA_LIST Marker) {
+  EfiVaListArgs Args(Marker);
+  return FormatArgs(Buffer, BufferSize, Format, Args);
 }
 
 UINTN AsciiSPrint(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, ...) {

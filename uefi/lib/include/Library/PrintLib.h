@@ -9,6 +9,9 @@
 
 UINTN AsciiSPrint(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, ...);
 UINTN AsciiVSPrint(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, va_list Marker);
+// The same over an argument list of an EFIAPI variadic function (the form
+// protocol members receive; on the host it differs from va_list).
+UINTN AsciiVSPrintEfi(CHAR8 *Buffer, UINTN BufferSize, const CHAR8 *Format, EFI_VA_LIST Marker);
 // BufferSize is in bytes, as for the UEFI print services.
 UINTN UnicodeSPrint(CHAR16 *Buffer, UINTN BufferSize, const CHAR16 *Format, ...);
 UINTN UnicodeVSPrint(CHAR16 *Buffer, UINTN BufferSize, const CHAR16 *Format, va_list Marker);
