@@ -1,0 +1,3 @@
+#include "XchTraceMemory.h"
+
+UINTN XchProgramTraceMemory() { return 0; }
