@@ -69,6 +69,11 @@ UINT32 AsmCpuid(UINT32 Index, UINT32 *Eax, UINT32 *Ebx, UINT32 *Ecx, UINT32 *Edx
   return AsmCpuidEx(Index, 0, Eax, Ebx, Ecx, Edx);
 }
 
+UINT32 AsmCpuidWithSi(UINT32 Index, UINT32 EbxIn, UINTN *Si) {
+  *Si = Chip().CpuidWithSi(Index, EbxIn, *Si);
+  return Index;
+}
+
 UINT64 AsmReadTsc() { return Chip().ReadTsc(); }
 
 VOID CpuPause() {}

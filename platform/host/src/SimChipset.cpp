@@ -162,6 +162,14 @@ CpuidResult SimChipset::Cpuid(UINT32 Leaf, UINT32 SubLeaf) {
   return Result;
 }
 
+void SimChipset::SetCpuidSi(UINT32 Leaf, UINT64 Si) { CpuidSi_[Leaf] = Si; }
+
+UINT64 SimChipset::CpuidWithSi(UINT32 Leaf, UINT32, UINT64 Si) {
+  Cpuid(Leaf, 0);
+  auto Answer = CpuidSi_.find(Leaf);
+  return Answer != CpuidSi_.end() ? Answer->second : Si;
+}
+
 UINT64 SimChipset::ReadTsc() {
   Tsc_ += TscStep_;
   Record(TraceKind::Tsc, TraceOp::Read, 8, 0, Tsc_);

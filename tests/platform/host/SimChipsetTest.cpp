@@ -119,6 +119,20 @@ TEST_F(SimChipsetTest, CpuidAnswersConfiguredLeavesAndZerosOtherwise) {
   EXPECT_EQ((std::array<UINT32, 4>{Eax, Ebx, Ecx, Edx}), (std::array<UINT32, 4>{0, 0, 0, 0}));
 }
 
+TEST_F(SimChipsetTest, CpuidWithSiAnswersConfiguredLeavesAndKeepsRsiOtherwise) {
+  Chip().SetCpuidSi(0xBACCD00B, 1);
+  Chip().EnableTrace();
+  UINTN Si = 0;
+  EXPECT_EQ(AsmCpuidWithSi(0xBACCD00B, 2, &Si), 0xBACCD00Bu);
+  EXPECT_EQ(Si, 1u);
+  Si = 0x55;
+  AsmCpuidWithSi(0x40000000, 0, &Si);
+  EXPECT_EQ(Si, 0x55u);
+  ASSERT_EQ(Chip().Trace().size(), 2u);
+  EXPECT_EQ(Chip().Trace()[0].Kind, TraceKind::Cpuid);
+  EXPECT_EQ(Chip().Trace()[0].Address, 0xBACCD00Bu);
+}
+
 TEST_F(SimChipsetTest, TscAdvancesByAFixedStepPerRead) {
   Chip().SetTsc(100);
   Chip().SetTscStep(7);

@@ -84,6 +84,12 @@ class SimChipset {
   void        SetCpuid(UINT32 Leaf, const CpuidResult &Result);                  // every sub-leaf
   void        SetCpuid(UINT32 Leaf, UINT32 SubLeaf, const CpuidResult &Result);  // one sub-leaf
   CpuidResult Cpuid(UINT32 Leaf, UINT32 SubLeaf);
+  // CPUID that also carries RSI (AsmCpuidWithSi: the channel through which a
+  // debugger answers a firmware assertion stop). A leaf configured with
+  // SetCpuidSi answers with that RSI; any other leaves RSI as it was, as a
+  // processor does. Traced like Cpuid (sub-leaf 0).
+  void   SetCpuidSi(UINT32 Leaf, UINT64 Si);
+  UINT64 CpuidWithSi(UINT32 Leaf, UINT32 Ebx, UINT64 Si);
 
   void   SetTsc(UINT64 Value) { Tsc_ = Value; }
   void   SetTscStep(UINT64 Step) { TscStep_ = Step; }
@@ -131,6 +137,7 @@ class SimChipset {
   std::vector<HandlerRange>                    Handlers_;
   std::map<std::pair<UINT32, UINT32>, CpuidResult> CpuidLeaves_;
   std::map<UINT32, CpuidResult>                CpuidAnySubLeaf_;
+  std::map<UINT32, UINT64>                     CpuidSi_;
   UINT64                                       Tsc_     = 0;
   UINT64                                       TscStep_ = kDefaultTscStep;
   RandomSource                                 RdRand_, RdSeed_;
