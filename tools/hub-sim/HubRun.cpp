@@ -1,0 +1,108 @@
+#include "HubRun.h"
+
+#include <XchKryDxe.h>
+
+#include <stdexcept>
+
+namespace HubSimTool {
+
+using HostEnv::TraceKind;
+using HostEnv::TraceOp;
+
+HubRun::HubRun(const HubSim::Profile &Profile)
+    : Env_(std::make_unique<HostEnv::Environment>(HubSim::HubPlatform::EnvironmentOptions(Profile))),
+      Platform_(std::make_unique<HubSim::HubPlatform>(*Env_, Profile)) {
+  Env_->Chipset().EnableTrace();
+}
+
+HubRun::~HubRun() {
+  Platform_.reset();
+  Env_.reset();
+}
+
+// Runs one stimulus; false when the driver asked for a reset during it.
+bool HubRun::Step(const char *Name, const std::function<void()> &Action) {
+  Platform_->Note("phase", {HubSim::Text("stimulus", Name)});
+  try {
+    Action();
+  } catch (const HubSim::SimulatedReset &Request) {
+    Reset_ = ResetSeen{Request.Port, Request.Value};
+    return false;
+  }
+  return true;
+}
+
+void HubRun::Run(Stage Last) {
+  XchKryDxeResetModuleState();
+  HostEnv::ImageOptions Image;
+  Image.FileName = u"XchKryDxe.efi";
+  EFI_HANDLE Handle = Env_->LoadImage(XchKryDxeModuleEntry, Image);
+  if (!Step("entry", [&] { EntryStatus_ = Env_->StartImage(Handle); }) || EFI_ERROR(EntryStatus_) ||
+      Last == Stage::Entry) {
+    return;
+  }
+  HostEnv::PciDeviceConfig Device;
+  Device.Location.Bus = 1;
+  Device.VendorId = 0x1234;
+  Device.DeviceId = 0x0001;
+  if (!Step("pci-io", [&] { Env_->AddPciDevice(Device); }) || Last == Stage::Mid) {
+    return;
+  }
+  if (!Step("smm-ready-to-lock", [&] {
+        Platform_->InstallSmmReadyToLock();
+        if (Platform_->Settings().SmmBootScriptReady) {
+          Platform_->InstallSmmBootScriptReady();
+        }
+      })) {
+    return;
+  }
+  Step("ready-to-boot", [&] { Env_->SignalReadyToBoot(); });
+}
+
+PhaseCounts HubRun::PhasesRun() const {
+  // Test points 0xAF06/0xAF07/0xAF08 open the three phases; without test
+  // points (no PCD protocols) the phases' own debug lines count instead.
+  PhaseCounts ByTestPoint, ByDebug;
+  for (UINT32 Code : Platform_->TestPoints()) {
+    ByTestPoint.Env += Code == 0xB000AF06;
+    ByTestPoint.Mid += Code == 0xB000AF07;
+    ByTestPoint.Late += Code == 0xB000AF08;
+  }
+  for (const HubSim::DebugLine &Line : Platform_->DebugLog()) {
+    ByDebug.Env += Line.Text.find("XchInitEnv Exit") != std::string::npos;
+    ByDebug.Mid += Line.Text.find("XchInitMid Enter") != std::string::npos;
+    ByDebug.Late += Line.Text.find("XchInitLate Enter") != std::string::npos;
+  }
+  return {std::max(ByTestPoint.Env, ByDebug.Env), std::max(ByTestPoint.Mid, ByDebug.Mid),
+          std::max(ByTestPoint.Late, ByDebug.Late)};
+}
+
+std::vector<StageWrites> HubRun::WritesPerStage() const {
+  std::vector<StageWrites> Stages;
+  std::vector<size_t> Starts;
+  for (const HubSim::HubEvent &Event : Platform_->Events()) {
+    if (Event.Name == "phase") {
+      Stages.push_back({Event.Field("stimulus"), 0});
+      Starts.push_back(Event.TracePosition);
+    }
+  }
+  const auto &Trace = Env_->Chipset().Trace();
+  for (size_t Stage = 0; Stage < Stages.size(); ++Stage) {
+    size_t End = Stage + 1 < Starts.size() ? Starts[Stage + 1] : Trace.size();
+    for (size_t Index = Starts[Stage]; Index < End; ++Index) {
+      TraceKind Kind = Trace[Index].Kind;
+      Stages[Stage].Writes += Trace[Index].Op == TraceOp::Write &&
+                              (Kind == TraceKind::Mmio || Kind == TraceKind::Io || Kind == TraceKind::Msr);
+    }
+  }
+  return Stages;
+}
+
+Stage ParseStage(const std::string &Name) {
+  if (Name == "entry") return Stage::Entry;
+  if (Name == "mid") return Stage::Mid;
+  if (Name == "late") return Stage::Late;
+  throw std::invalid_argument("--stop-after takes entry, mid or late");
+}
+
+}  // namespace HubSimTool
