@@ -163,7 +163,8 @@ EFI_STATUS EFIAPI QuorBootScriptForwarderWrite(const EFI_S3_SAVE_STATE_PROTOCOL 
   if (OpCode != QUOR_BOOT_SCRIPT_FINAL_OPCODE) {
     EFI_VA_LIST Marker;
     EFI_VA_START(Marker, OpCode);
-    UINTN Width = static_cast<UINTN>(EFI_VA_ARG(Marker, EFI_BOOT_SCRIPT_WIDTH));
+    // The width enumeration arrives promoted to int.
+    UINTN Width = EFI_VA_ARG(Marker, UINT32);
     UINT64 Address = EFI_VA_ARG(Marker, UINT64);
     XchWriteField<UINT32>(Record, RecordWidth, static_cast<UINT32>(Width));
     XchWriteField<UINT64>(Record, RecordAddress, Address);

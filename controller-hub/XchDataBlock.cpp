@@ -104,7 +104,9 @@ VOID ReadOptionGroups(UINT8 *Block) {
   XchWriteField<UINT32>(Block, XCH_BLK_DEVICE_DISABLE, XchPcdGet32(PcdDeviceDisable));
 }
 
-VOID ApplyDeviceFixups(UINT8 *Block) {
+}  // namespace
+
+VOID XchApplyDeviceFixups(UINT8 *Block) {
   UINT16 Present = XchReadField<UINT16>(Block, XCH_BLK_DEVICE_PRESENT);
   UINT32 Enable = XchReadField<UINT32>(Block, XCH_BLK_DEVICE_ENABLE);
   UINT32 Disable = XchReadField<UINT32>(Block, XCH_BLK_DEVICE_DISABLE);
@@ -117,6 +119,8 @@ VOID ApplyDeviceFixups(UINT8 *Block) {
   XchWriteField<UINT32>(Block, XCH_BLK_DEVICE_ENABLE, Enable);
   XchWriteField<UINT32>(Block, XCH_BLK_DEVICE_DISABLE, Disable);
 }
+
+namespace {
 
 VOID BuildLegacyRouting(UINT8 *Block) {
   UINT32 Enable = XchReadField<UINT32>(Block, XCH_BLK_DEVICE_ENABLE);
@@ -178,7 +182,7 @@ VOID XchBuildDataBlock(UINT8 *Block) {
   XchIdsHookDispatch(XCH_IDS_HOOK_INIT_ENV, Block);
   ReadPcdFields(Block);
   ReadOptionGroups(Block);
-  ApplyDeviceFixups(Block);
+  XchApplyDeviceFixups(Block);
   Block[XCH_BLK_UART_OPTIONS] = XchPcdGet8(PcdUartOptions);
   XchWriteField<UINT32>(Block, XCH_BLK_PCIE_BASE, static_cast<UINT32>(XCH_PCIE_BASE));
   BuildLegacyRouting(Block);

@@ -180,6 +180,9 @@ inline constexpr XCH_LEGACY_UART XchLegacyUarts[] = {
 // Builds the block at Block (XCH_DATA_BLOCK_SIZE bytes).
 VOID XchBuildDataBlock(UINT8 *Block);
 
+// Builder step: the device-flag fix-ups from the u16 at 0x2D.
+VOID XchApplyDeviceFixups(UINT8 *Block);
+
 // The legacy routing word for the four range values (0 = none), truncated to
 // 16 bits as the block stores it.
 UINT16 XchLegacyRoutingWord(const UINT8 Ranges[4]);
