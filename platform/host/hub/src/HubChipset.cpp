@@ -93,6 +93,10 @@ void HubPlatform::Internals::InstallChipset() {
                          if (Index == kSmuResponseRegister) {
                            ++SmuResponseReads;
                            Value = SmuResponse;
+                           if (!SmuQueue.empty()) {
+                             Value = SmuQueue.front();
+                             SmuQueue.pop_front();
+                           }
                          }
                          return (UINT64(Value) >> (8 * (Address - kSmnData))) & Mask(Width);
                        },

@@ -12,6 +12,7 @@
 #include "Protocol/QuorDebugPrint.h"
 #include "Protocol/QuorIdsHookExt.h"
 
+#include <deque>
 #include <map>
 #include <memory>
 
@@ -59,6 +60,7 @@ struct HubPlatform::Internals {
   // Chipset (HubChipset.cpp)
   std::map<UINT32, UINT32> SmnRegisters;
   UINT32                   SmuResponse = 1;
+  std::deque<UINT32>       SmuQueue;
   size_t                   SmuResponseReads = 0;
   std::map<UINT8, UINT8>   StuckAoac;
   std::string              Uart;

@@ -192,6 +192,9 @@ UINT32 HubPlatform::Smn(UINT32 Address) const {
 }
 void HubPlatform::SetSmn(UINT32 Address, UINT32 Value) { In_->SmnRegisters[Address] = Value; }
 void HubPlatform::SetSmuResponse(UINT32 Value) { In_->SmuResponse = Value; }
+void HubPlatform::QueueSmuResponses(const std::vector<UINT32> &Values) {
+  In_->SmuQueue.insert(In_->SmuQueue.end(), Values.begin(), Values.end());
+}
 size_t HubPlatform::SmuResponseReads() const { return In_->SmuResponseReads; }
 void HubPlatform::StickAoacDevice(UINT8 Device, UINT8 Status) { In_->StuckAoac[Device] = Status; }
 

@@ -138,6 +138,9 @@ class HubPlatform {
   UINT32 Smn(UINT32 Address) const;
   void   SetSmn(UINT32 Address, UINT32 Value);
   void   SetSmuResponse(UINT32 Value);
+  // Answers for the next reads of the SMU response register, in order;
+  // afterwards the steady value of SetSmuResponse again.
+  void   QueueSmuResponses(const std::vector<UINT32> &Values);
   // Reads of the SMU response register so far.
   size_t SmuResponseReads() const;
   // An AOAC device whose status byte reads Status whatever its control byte
