@@ -1,0 +1,93 @@
+#!/usr/bin/env python3
+"""The hub-sim command line as other programs use it: exit codes, the JSON
+Lines trace format, the data block dump and --stop-after."""
+import json
+import os
+import re
+import subprocess
+import sys
+
+HUB_SIM, PROFILES, WORK = sys.argv[1], sys.argv[2], sys.argv[3]
+os.makedirs(WORK, exist_ok=True)
+failures = []
+
+# The data block template as documented: all zero except these bytes.
+TEMPLATE = (
+    "0x03: F8; 0x19: E4; 0x1B: 03 04 03 04 0F 0A 0B 04 06 0E; 0x38: 0B 20 0B; 0x3C: 0E F0; 0x3F: C0 FE; "
+    "0x42: 04 04 04 08 04 10 04 20 04 B0; 0x4E: FE 01 01 03; 0x5F: 01; 0x64: D8 FE; 0x6A: 01 01 03 03 03 03 01 01; "
+    "0x7A: 01; 0x7C: 01 01; 0x7F: 01 01; 0x85: 03 03; 0x9D: 04; 0xB8: 28; 0xBA: 01 01 01 01 01 01 01; "
+    "0xD9: 21 21 21 21 22 22 22 22 21 21 21 21 21 21 24 24 21 21; 0xEE: 01; 0xF7: 01; 0x128: 01 01; 0x149: 0F; "
+    "0x152: 10 D6 FE; 0x167: 04; 0x16D: 01 03; 0x270: 23 01 01; 0x275: D0 FE; 0x342: 01; 0x349: E8 03; "
+    "0x34D: FF 7F; 0x363: 01; 0x368: D7; 0x373: 01; 0x412: 01 01 01 01; 0x434: 01 01")
+
+
+def template():
+    block = bytearray(1802)
+    for run in TEMPLATE.split(";"):
+        offset, values = run.split(":")
+        at = int(offset, 16)
+        for value in values.split():
+            block[at] = int(value, 16)
+            at += 1
+    return bytes(block)
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+
+
+def run(*args):
+    return subprocess.run([HUB_SIM, *args], capture_output=True, text=True, timeout=60)
+
+
+HEX = re.compile(r"^0x[0-9A-F]+$")
+EVENTS = {"test-point", "debug", "pcd-set", "boot-script", "s3-record", "smm-communicate", "gcd",
+          "protocol-install", "phase", "reset"}
+
+
+def check_trace(path):
+    with open(path) as trace:
+        lines = trace.read().splitlines()
+    check(len(lines) > 50, f"trace has only {len(lines)} lines")
+    for number, text in enumerate(lines, 1):
+        line = json.loads(text)
+        keys = list(line)
+        check(keys[:2] == ["seq", "kind"], f"line {number}: keys start {keys[:2]}")
+        check(line["seq"] == number, f"line {number}: seq {line['seq']}")
+        kind = line["kind"]
+        if kind in ("mmio", "io", "msr"):
+            check(keys == ["seq", "kind", "op", "width", "addr", "value"], f"line {number}: keys {keys}")
+            check(line["op"] in ("r", "w"), f"line {number}: op {line['op']}")
+            check(line["width"] in (8, 16, 32, 64), f"line {number}: width {line['width']}")
+            check(HEX.match(line["addr"]) and HEX.match(line["value"]), f"line {number}: {text}")
+        elif kind == "cpuid":
+            check(keys == ["seq", "kind", "leaf", "subleaf"], f"line {number}: keys {keys}")
+        else:
+            check(kind == "event" and line.get("name") in EVENTS, f"line {number}: {text}")
+
+
+default = run("--trace", f"{WORK}/t.jsonl", "--dump-block", f"{WORK}/b.bin")
+check(default.returncode == 0, f"default run exited {default.returncode}: {default.stderr}")
+check("Phases run: XchInitEnv 1, XchInitMid 1, XchInitLate 1" in default.stdout, "phases:\n" + default.stdout)
+check_trace(f"{WORK}/t.jsonl")
+check(os.path.getsize(f"{WORK}/b.bin") == 1802, "the dump is not 1802 bytes")
+
+bare = run("--profile", f"{PROFILES}/no-hub-hob.json", "--dump-block", f"{WORK}/template.bin")
+check(bare.returncode == 0, f"no-HOB run exited {bare.returncode}: {bare.stderr}")
+with open(f"{WORK}/template.bin", "rb") as dump:
+    check(dump.read() == template(), "without the controller-hub HOB the dump is not the template")
+
+early = run("--stop-after", "entry")
+check(early.returncode == 0 and "XchInitEnv 1, XchInitMid 0, XchInitLate 0" in early.stdout,
+      "--stop-after entry:\n" + early.stdout)
+
+with open(f"{WORK}/bad.json", "w") as bad:
+    bad.write('{"protocol": {}}')
+broken = run("--profile", f"{WORK}/bad.json")
+check(broken.returncode == 2 and 'unknown key "protocol"' in broken.stderr, f"bad profile: {broken.stderr}")
+check(run("--stop-after", "never").returncode != 0, "--stop-after accepts anything")
+
+for failure in failures:
+    print("FAIL:", failure)
+sys.exit(1 if failures else 0)
