@@ -33,6 +33,11 @@ bool HubRun::Step(const char *Name, const std::function<void()> &Action) {
 }
 
 void HubRun::Run(Stage Last) {
+  RunStages(Last);
+  ReportUnsentS3Table();
+}
+
+void HubRun::RunStages(Stage Last) {
   XchKryDxeResetModuleState();
   HostEnv::ImageOptions Image;
   Image.FileName = u"XchKryDxe.efi";
@@ -57,6 +62,21 @@ void HubRun::Run(Stage Last) {
     return;
   }
   Step("ready-to-boot", [&] { Env_->SignalReadyToBoot(); });
+}
+
+// A table that never reached SMM (the run stopped early) is reported as it
+// stands at the end.
+void HubRun::ReportUnsentS3Table() {
+  for (const HubSim::SmmMessage &Message : Platform_->SmmMessages()) {
+    if (!Message.S3Table.empty()) {
+      return;
+    }
+  }
+  size_t Offset = 48;
+  for (const HubSim::S3TableRecord &Record : HubSim::ParseS3Table(Platform_->LiveS3Table())) {
+    Platform_->Note("s3-record", HubSim::S3RecordFields(Record, Offset, false));
+    Offset += Record.Bytes.size();
+  }
 }
 
 PhaseCounts HubRun::PhasesRun() const {

@@ -49,6 +49,8 @@ class HubRun {
 
  private:
   bool Step(const char *Name, const std::function<void()> &Action);
+  void RunStages(Stage Last);
+  void ReportUnsentS3Table();
 
   std::unique_ptr<HostEnv::Environment> Env_;
   std::unique_ptr<HubSim::HubPlatform>  Platform_;

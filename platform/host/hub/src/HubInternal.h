@@ -69,6 +69,7 @@ struct HubPlatform::Internals {
   std::vector<HubEvent>        Events;
   std::vector<BootScriptEntry> BootScript;
   std::vector<PcdSetRecord>    PcdSets;
+  std::vector<PcdMismatch>     PcdMismatches;
   std::vector<DebugLine>       DebugLog;
   std::vector<SmmMessage>      SmmMessages;
   std::vector<GcdOperation>    GcdOperations;

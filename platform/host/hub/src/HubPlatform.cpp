@@ -201,6 +201,7 @@ void HubPlatform::StickAoacDevice(UINT8 Device, UINT8 Status) { In_->StuckAoac[D
 const std::vector<HubEvent> &HubPlatform::Events() const { return In_->Events; }
 const std::vector<BootScriptEntry> &HubPlatform::BootScript() const { return In_->BootScript; }
 const std::vector<PcdSetRecord> &HubPlatform::PcdSets() const { return In_->PcdSets; }
+const std::vector<PcdMismatch> &HubPlatform::PcdMismatches() const { return In_->PcdMismatches; }
 const std::vector<DebugLine> &HubPlatform::DebugLog() const { return In_->DebugLog; }
 const std::vector<SmmMessage> &HubPlatform::SmmMessages() const { return In_->SmmMessages; }
 const std::vector<GcdOperation> &HubPlatform::GcdOperations() const { return In_->GcdOperations; }

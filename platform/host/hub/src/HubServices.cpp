@@ -33,9 +33,19 @@ PcdValue *FindPcd(const EFI_GUID *Space, UINTN Token) {
   return Found != Db.PcdsEx.end() ? &Found->second : nullptr;
 }
 
-UINT64 GetNumber(const EFI_GUID *Space, UINTN Token) {
+// A read at another width than the token's reads 0 and is noted, so that a
+// driver reading a token wrongly shows up instead of getting a truncation.
+UINT64 GetNumber(const EFI_GUID *Space, UINTN Token, PcdType Type) {
   const PcdValue *Value = FindPcd(Space, Token);
-  return Value != nullptr && Value->Type != PcdType::Ptr ? Value->Value : 0;
+  if (Value == nullptr) {
+    return 0;
+  }
+  if (Value->Type != Type) {
+    In().PcdMismatches.push_back({Space != nullptr, Space != nullptr ? *Space : kDefaultSpace, Token, Type,
+                                  Value->Type});
+    return 0;
+  }
+  return Value->Value;
 }
 
 UINT64 Truncate(PcdType Type, UINT64 Value) {
@@ -115,6 +125,7 @@ EFI_STATUS SetPointer(const EFI_GUID *Space, UINTN Token, UINTN *Size, VOID *Buf
   PcdValue *Existing = FindPcd(Space, Token);
   EFI_STATUS Status = EFI_SUCCESS;
   const UINT8 *Bytes = static_cast<const UINT8 *>(Buffer);
+  const UINTN Requested = *Size;
   if (Existing == nullptr) {
     PcdValue Created = PcdValue::Pointer(std::vector<UINT8>(Bytes, Bytes + *Size));
     if (Space == nullptr) {
@@ -131,7 +142,7 @@ EFI_STATUS SetPointer(const EFI_GUID *Space, UINTN Token, UINTN *Size, VOID *Buf
     // In place: pointers the driver got earlier stay valid.
     std::memcpy(Existing->Bytes.data(), Bytes, *Size);
   }
-  RecordSet(Space, Token, PcdType::Ptr, 0, Bytes, *Size, Status);
+  RecordSet(Space, Token, PcdType::Ptr, 0, Bytes, Requested, Status);
   return Status;
 }
 
@@ -164,19 +175,19 @@ UINTN GetSize(const EFI_GUID *Space, UINTN Token) {
 
 // PCD_PROTOCOL: default token space by number, ...Ex by GUID.
 VOID EFIAPI PcdSetSku(UINTN) {}
-UINT8 EFIAPI PcdGet8(UINTN Token) { return static_cast<UINT8>(GetNumber(nullptr, Token)); }
-UINT16 EFIAPI PcdGet16(UINTN Token) { return static_cast<UINT16>(GetNumber(nullptr, Token)); }
-UINT32 EFIAPI PcdGet32(UINTN Token) { return static_cast<UINT32>(GetNumber(nullptr, Token)); }
-UINT64 EFIAPI PcdGet64(UINTN Token) { return GetNumber(nullptr, Token); }
+UINT8 EFIAPI PcdGet8(UINTN Token) { return static_cast<UINT8>(GetNumber(nullptr, Token, PcdType::U8)); }
+UINT16 EFIAPI PcdGet16(UINTN Token) { return static_cast<UINT16>(GetNumber(nullptr, Token, PcdType::U16)); }
+UINT32 EFIAPI PcdGet32(UINTN Token) { return static_cast<UINT32>(GetNumber(nullptr, Token, PcdType::U32)); }
+UINT64 EFIAPI PcdGet64(UINTN Token) { return GetNumber(nullptr, Token, PcdType::U64); }
 VOID *EFIAPI PcdGetPtr(UINTN Token) { return GetPointer(nullptr, Token); }
-BOOLEAN EFIAPI PcdGetBool(UINTN Token) { return GetNumber(nullptr, Token) != 0; }
+BOOLEAN EFIAPI PcdGetBool(UINTN Token) { return GetNumber(nullptr, Token, PcdType::Bool) != 0; }
 UINTN EFIAPI PcdGetSize(UINTN Token) { return GetSize(nullptr, Token); }
-UINT8 EFIAPI PcdGet8Ex(const EFI_GUID *G, UINTN T) { return static_cast<UINT8>(GetNumber(G, T)); }
-UINT16 EFIAPI PcdGet16Ex(const EFI_GUID *G, UINTN T) { return static_cast<UINT16>(GetNumber(G, T)); }
-UINT32 EFIAPI PcdGet32Ex(const EFI_GUID *G, UINTN T) { return static_cast<UINT32>(GetNumber(G, T)); }
-UINT64 EFIAPI PcdGet64Ex(const EFI_GUID *G, UINTN T) { return GetNumber(G, T); }
+UINT8 EFIAPI PcdGet8Ex(const EFI_GUID *G, UINTN T) { return static_cast<UINT8>(GetNumber(G, T, PcdType::U8)); }
+UINT16 EFIAPI PcdGet16Ex(const EFI_GUID *G, UINTN T) { return static_cast<UINT16>(GetNumber(G, T, PcdType::U16)); }
+UINT32 EFIAPI PcdGet32Ex(const EFI_GUID *G, UINTN T) { return static_cast<UINT32>(GetNumber(G, T, PcdType::U32)); }
+UINT64 EFIAPI PcdGet64Ex(const EFI_GUID *G, UINTN T) { return GetNumber(G, T, PcdType::U64); }
 VOID *EFIAPI PcdGetPtrEx(const EFI_GUID *G, UINTN T) { return GetPointer(G, T); }
-BOOLEAN EFIAPI PcdGetBoolEx(const EFI_GUID *G, UINTN T) { return GetNumber(G, T) != 0; }
+BOOLEAN EFIAPI PcdGetBoolEx(const EFI_GUID *G, UINTN T) { return GetNumber(G, T, PcdType::Bool) != 0; }
 UINTN EFIAPI PcdGetSizeEx(const EFI_GUID *G, UINTN T) { return GetSize(G, T); }
 EFI_STATUS EFIAPI PcdSet8(UINTN T, UINT8 V) { return SetNumber(nullptr, T, PcdType::U8, V); }
 EFI_STATUS EFIAPI PcdSet16(UINTN T, UINT16 V) { return SetNumber(nullptr, T, PcdType::U16, V); }
@@ -195,12 +206,12 @@ EFI_STATUS EFIAPI PcdNextToken(const EFI_GUID *, UINTN *) { return EFI_UNSUPPORT
 EFI_STATUS EFIAPI PcdNextSpace(const EFI_GUID **) { return EFI_UNSUPPORTED; }
 
 // EFI_PCD_PROTOCOL: always a named space (NULL means the default one).
-UINT8 EFIAPI EfiGet8(const EFI_GUID *G, UINTN T) { return static_cast<UINT8>(GetNumber(G, T)); }
-UINT16 EFIAPI EfiGet16(const EFI_GUID *G, UINTN T) { return static_cast<UINT16>(GetNumber(G, T)); }
-UINT32 EFIAPI EfiGet32(const EFI_GUID *G, UINTN T) { return static_cast<UINT32>(GetNumber(G, T)); }
-UINT64 EFIAPI EfiGet64(const EFI_GUID *G, UINTN T) { return GetNumber(G, T); }
+UINT8 EFIAPI EfiGet8(const EFI_GUID *G, UINTN T) { return static_cast<UINT8>(GetNumber(G, T, PcdType::U8)); }
+UINT16 EFIAPI EfiGet16(const EFI_GUID *G, UINTN T) { return static_cast<UINT16>(GetNumber(G, T, PcdType::U16)); }
+UINT32 EFIAPI EfiGet32(const EFI_GUID *G, UINTN T) { return static_cast<UINT32>(GetNumber(G, T, PcdType::U32)); }
+UINT64 EFIAPI EfiGet64(const EFI_GUID *G, UINTN T) { return GetNumber(G, T, PcdType::U64); }
 VOID *EFIAPI EfiGetPtr(const EFI_GUID *G, UINTN T) { return GetPointer(G, T); }
-BOOLEAN EFIAPI EfiGetBool(const EFI_GUID *G, UINTN T) { return GetNumber(G, T) != 0; }
+BOOLEAN EFIAPI EfiGetBool(const EFI_GUID *G, UINTN T) { return GetNumber(G, T, PcdType::Bool) != 0; }
 UINTN EFIAPI EfiGetSize(const EFI_GUID *G, UINTN T) { return GetSize(G, T); }
 EFI_STATUS EFIAPI EfiCallback(const EFI_GUID *, UINTN, EFI_PCD_PROTOCOL_CALLBACK) { return EFI_UNSUPPORTED; }
 
@@ -441,8 +452,15 @@ EFI_STATUS EFIAPI SmmCommunicate(const EFI_SMM_COMMUNICATION_PROTOCOL *, VOID *C
     }
   }
   auto &Db = In();
+  std::vector<S3TableRecord> Records = ParseS3Table(Message.S3Table);
   Db.SmmMessages.push_back(std::move(Message));
   Db.Event("smm-communicate", std::move(Fields));
+  // The platform first sees the table's records when SMM receives them.
+  size_t Offset = 48;
+  for (const S3TableRecord &Record : Records) {
+    Db.Event("s3-record", S3RecordFields(Record, Offset, true));
+    Offset += Record.Bytes.size();
+  }
   return EFI_SUCCESS;
 }
 
@@ -496,6 +514,11 @@ std::vector<UINT8> BuildHobList(const Profile &Settings) {
   List.resize(EndStart + sizeof(End));
   std::memcpy(List.data() + EndStart, &End, sizeof(End));
   return List;
+}
+
+std::vector<EventField> S3RecordFields(const S3TableRecord &Record, size_t Offset, bool HandedToSmm) {
+  return {Hex("opcode", Record.OpCode), Hex("offset", Offset), Text("bytes", HexBytes(Record.Bytes.data(), Record.Bytes.size())),
+          Flag("handed-to-smm", HandedToSmm)};
 }
 
 std::vector<S3TableRecord> ParseS3Table(const std::vector<UINT8> &Table) {

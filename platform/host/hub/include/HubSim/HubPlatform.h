@@ -79,6 +79,15 @@ struct PcdSetRecord {
   EFI_STATUS         Status;
 };
 
+// A read of a token at another width or kind than the token has.
+struct PcdMismatch {
+  bool     Ex;
+  EFI_GUID Space;
+  UINTN    Token;
+  PcdType  Requested;
+  PcdType  Actual;
+};
+
 struct DebugLine {
   UINT64      Level;
   std::string Text;
@@ -110,6 +119,8 @@ struct S3TableRecord {
 };
 // Records between offset 48 and the end marker (or the next free offset).
 std::vector<S3TableRecord> ParseS3Table(const std::vector<UINT8> &Table);
+// Fields of an "s3-record" event for the record at Offset of the table.
+std::vector<EventField> S3RecordFields(const S3TableRecord &Record, size_t Offset, bool HandedToSmm);
 
 class HubPlatform {
  public:
@@ -151,6 +162,7 @@ class HubPlatform {
   const std::vector<HubEvent>        &Events() const;
   const std::vector<BootScriptEntry> &BootScript() const;
   const std::vector<PcdSetRecord>    &PcdSets() const;
+  const std::vector<PcdMismatch>     &PcdMismatches() const;
   const std::vector<DebugLine>       &DebugLog() const;
   const std::vector<SmmMessage>      &SmmMessages() const;
   const std::vector<GcdOperation>    &GcdOperations() const;
