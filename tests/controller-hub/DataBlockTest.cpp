@@ -148,6 +148,10 @@ TEST_F(DataBlockTest, EveryPcdOfTheTableLandsAtItsOffsetWithItsKind) {
   }
   Profile.Pcds[585] = PcdValue::Number(PcdType::U8, 0);
   std::vector<UINT8> Block = Built();
+  // The driver read each token with the documented Get8/Get32/GetBool/GetPtr.
+  for (const HubSim::PcdMismatch &Mismatch : Platform().PcdMismatches()) {
+    ADD_FAILURE() << "token " << Mismatch.Token << " read as another kind than documented";
+  }
   for (const DocPcdRow &Row : Rows) {
     const PcdValue &Value = *Platform().Pcd(Row.Token);
     SCOPED_TRACE("token " + std::to_string(Row.Token));

@@ -56,6 +56,16 @@ TEST_F(EntryPhasesTest, ConstructorsRunInTheirOrderBeforeTheEntry) {
   EXPECT_GE(Events[PrivateData].TracePosition, 1u);
 }
 
+TEST_F(EntryPhasesTest, TheDriverReadsEveryPcdOfTheDefaultPlatformAtItsWidth) {
+  ASSERT_EQ(RunEntry(), EFI_SUCCESS);
+  InstallPciIo();
+  ReadyToLock();
+  ReadyToBoot();
+  for (const HubSim::PcdMismatch &Mismatch : Platform().PcdMismatches()) {
+    ADD_FAILURE() << "token " << Mismatch.Token << " read as another type";
+  }
+}
+
 TEST_F(EntryPhasesTest, TheInitProtocolPublishesThePrivateRecord) {
   ASSERT_EQ(RunEntry(), EFI_SUCCESS);
   VOID *Interface = nullptr;

@@ -146,6 +146,12 @@ TEST_F(S3SaveTableTest, AtReadyToBootTheTableIsClosedHandedToSmmAndFreed) {
   EXPECT_EQ(At<UINT16>(Close->S3Table.data(), 72), 0xFFFF);
   EXPECT_EQ(Private->Closed, 1);
   EXPECT_FALSE(Env().Pool().IsLivePool(TableBefore));
+  std::vector<HubSim::HubEvent> Records = EventsNamed("s3-record");
+  ASSERT_EQ(Records.size(), 1u);
+  EXPECT_EQ(Records[0].Field("opcode"), "0x3");
+  EXPECT_EQ(Records[0].Field("offset"), "0x30");
+  EXPECT_EQ(Records[0].Field("bytes"), "0300000002000000" "0001D8FE00000000" "A5A5A5A500000000");
+  EXPECT_EQ(Records[0].Field("handed-to-smm"), "true");
   EXPECT_EQ(DebugLinesWith("QuorS3SaveCloseTableCallBack\n"), 1u);
 
   // Afterwards saves are dropped with status 0, reaching nothing.
