@@ -134,16 +134,25 @@ class VaListArgs {
   va_list List_;
 };
 
+// The Microsoft x64 list is read by hand: every argument the engine takes
+// (integers, pointers) sits in the low bytes of its own 8-byte slot. Reading
+// it with va_arg as well would give two instantiations of the engine that
+// differ only in the list's calling convention, which GCC's identical-code
+// folding has been seen to merge.
 class EfiVaListArgs {
  public:
-  explicit EfiVaListArgs(EFI_VA_LIST Marker) : List_(Marker) {}
+  explicit EfiVaListArgs(EFI_VA_LIST Marker) : Slot_(reinterpret_cast<const UINT8 *>(Marker)) {}
   template <typename T>
   T Next() {
-    return EFI_VA_ARG(List_, T);
+    static_assert(sizeof(T) <= sizeof(UINT64));
+    T Value;
+    __builtin_memcpy(&Value, Slot_, sizeof(T));
+    Slot_ += sizeof(UINT64);
+    return Value;
   }
 
  private:
-  EFI_VA_LIST List_;
+  const UINT8 *Slot_;
 };
 
 // The one formatting engine behind every print routine. FmtChar is the
