@@ -14,9 +14,13 @@ else()
   # language restrictions stay the same so both builds see one dialect.
   # Host-only targets that link driver libraries but are ordinary C++
   # themselves (tools, simulated platforms) set the target property
-  # FW_HOSTED to keep exceptions and RTTI.
+  # FW_HOSTED: ON keeps exceptions and RTTI; EXCEPTIONS keeps exceptions only,
+  # for code that derives from classes built without RTTI (test fixtures).
+  set(fw_dialect "$<AND:$<COMPILE_LANGUAGE:CXX>,$<NOT:$<BOOL:$<TARGET_PROPERTY:FW_HOSTED>>>>")
+  set(fw_no_rtti "$<AND:$<COMPILE_LANGUAGE:CXX>,$<OR:$<NOT:$<BOOL:$<TARGET_PROPERTY:FW_HOSTED>>>,$<STREQUAL:$<TARGET_PROPERTY:FW_HOSTED>,EXCEPTIONS>>>")
   target_compile_options(fw_freestanding INTERFACE
-    $<$<AND:$<COMPILE_LANGUAGE:CXX>,$<NOT:$<BOOL:$<TARGET_PROPERTY:FW_HOSTED>>>>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>)
+    $<${fw_dialect}:-fno-exceptions -fno-threadsafe-statics>
+    $<${fw_no_rtti}:-fno-rtti>)
 endif()
 
 # efi_image(NAME SUBSYSTEM driver|application ENTRY symbol LIBS libs... [OUTPUT_DIR dir])
