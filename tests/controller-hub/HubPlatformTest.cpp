@@ -217,4 +217,18 @@ TEST_F(HubPlatformTest, SmnDataAccessesOfPartWidthReachTheRightBytes) {
   EXPECT_EQ(Platform().Smn(0x1000), 0x4433AA11u);
 }
 
+VOID EFIAPI ResetFromANotification(EFI_EVENT, VOID *) { IoWrite8(0xCF9, 0x0E); }
+
+TEST_F(HubPlatformTest, AResetInsideANotificationEndsTheSignalLikeHardware) {
+  StartPlatform();
+  EFI_EVENT Event = nullptr;
+  ASSERT_EQ(BS()->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_CALLBACK, ResetFromANotification, nullptr,
+                                &gEfiEventReadyToBootGuid, &Event),
+            EFI_SUCCESS);
+  EXPECT_THROW(Env().SignalReadyToBoot(), HubSim::SimulatedReset);
+  ASSERT_EQ(EventsNamed("reset").size(), 1u);
+  EXPECT_EQ(EventsNamed("reset")[0].Field("value"), "0xE");
+  EXPECT_EQ(Env().Chipset().Peek(AccessSpace::Io, 0xCF9, 1), 0x0Eu);
+}
+
 }  // namespace
