@@ -1,6 +1,14 @@
 #include "XchDebugChannels.h"
 
+#include <Platform/Hardware.h>
+
+#include "XchAoacUart.h"
+
 namespace {
+constexpr UINT16 PostCodePort = 0x80;
+constexpr UINT32 PostCodeStringStart = 0x5F535452;
+constexpr UINT32 PostCodeStringEnd = 0x5F454E44;
+
 BOOLEAN SerialUartSupported() { return FALSE; }
 VOID SerialUartInitialize() {}
 BOOLEAN PostCodeStringSupported() { return FALSE; }
@@ -8,8 +16,8 @@ VOID PostCodeStringInitialize() {}
 }  // namespace
 
 constexpr XCH_DEBUG_CHANNEL XchDebugChannels[2] = {
-    {"serial UART", SerialUartSupported, SerialUartInitialize},
-    {"port 0x80 string", PostCodeStringSupported, PostCodeStringInitialize},
+    {"serial UART", SerialUartSupported, SerialUartInitialize, XchUartWriteBytes},
+    {"port 0x80 string", PostCodeStringSupported, PostCodeStringInitialize, XchPostCodeStringWrite},
 };
 
 EFI_STATUS XchDebugChannelsConstructor() {
@@ -25,4 +33,12 @@ EFI_STATUS XchDebugChannelsConstructor() {
     }
   }
   return EFI_SUCCESS;
+}
+
+VOID XchPostCodeStringWrite(const UINT8 *Buffer, UINTN Length) {
+  IoWrite32(PostCodePort, PostCodeStringStart);
+  for (UINTN Index = 0; Index < Length; ++Index) {
+    IoWrite8(PostCodePort, Buffer[Index]);
+  }
+  IoWrite32(PostCodePort, PostCodeStringEnd);
 }

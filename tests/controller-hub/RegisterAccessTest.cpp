@@ -187,6 +187,7 @@ TEST_F(RegisterAccessTest, AcpiMmioByteTableNeedsItsSignature) {
   XchAcpiMmioByteTable(Unsigned);
   EXPECT_TRUE(Accesses().empty());
   const UINT8 Signed[] = {0x00, 0x00, 0xB0, 0xAC, 0x03, 0x74, 0x00, 0x17, 0x02, 0x08, 0xE7, 0x00, 0x1D, 0, 0, 0};
+  Chip().Poke(AccessSpace::Mmio, 0xFED80374, 1, 0x00);  // the entry's Env programming wrote it
   Chip().Poke(AccessSpace::Mmio, 0xFED80208, 1, 0xFF);
   XchAcpiMmioByteTable(Signed);
   EXPECT_EQ(Accesses(), (std::vector<Access>{MmioR(1, 0xFED80374, 0), MmioW(1, 0xFED80374, 0x17),
