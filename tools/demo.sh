@@ -56,6 +56,6 @@ section "XchKryDxe on the simulated controller-hub platform (hub-sim, default pl
 workdir=build/demo/hub-sim
 mkdir -p "$workdir"
 build/host/bin/hub-sim --trace "$workdir/trace.jsonl" --dump-block "$workdir/data-block.bin" > "$workdir/summary.txt"
-awk '/^(Entry status|Phases run|Register writes|S3 table records|SMM messages)/ { print "  " $0 }
+awk '/^(Entry status|Phases run|Register writes|S3 table records|SMM messages|UART received)/ { print "  " $0 }
      /^Test points/ { print "  " $0; if ((getline codes) > 0 && codes ~ /^  /) print "  " codes }' "$workdir/summary.txt"
 echo "  trace: $(wc -l < "$workdir/trace.jsonl") JSON lines in $workdir/trace.jsonl; data block: $workdir/data-block.bin"

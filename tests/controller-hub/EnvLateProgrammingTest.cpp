@@ -382,27 +382,8 @@ TEST_F(ProgrammingTest, LateTask3ClearsTwoGroupsOfSmnRegisters) {
 
 // --- Whole boots ---
 
-// The writes of one phase: after its opening test point, up to its exit line.
 class WholeBootTest : public HubTest {
  protected:
-  std::vector<Access> PhaseWrites(UINT32 OpeningTestPoint, const std::string &ExitLine) {
-    const std::vector<HostEnv::TraceEntry> &Trace = Env().Chipset().Trace();
-    size_t End = Trace.size();
-    for (const HubSim::HubEvent &Event : Platform().Events()) {
-      if (Event.Name == "debug" && Event.Field("text") == ExitLine) End = Event.TracePosition;
-    }
-    std::vector<Access> Result;
-    bool Inside = false;
-    for (size_t Index = 0; Index < End; ++Index) {
-      const HostEnv::TraceEntry &Entry = Trace[Index];
-      if (Entry.Op != TraceOp::Write || Entry.Kind == TraceKind::Cpuid) continue;
-      Access Write{Entry.Kind, Entry.Op, Entry.Width, Entry.Address, Entry.Value};
-      if (Inside) Result.push_back(Write);
-      Inside = Inside || Write == IoW(4, 0x80, OpeningTestPoint);
-    }
-    return Result;
-  }
-
   // Boots on Profile and checks both phases against the documentation.
   void BootAndCheckEveryWrite() {
     ASSERT_EQ(RunEntry(), EFI_SUCCESS);
@@ -414,25 +395,16 @@ class WholeBootTest : public HubTest {
     ReadyToBoot();
     ASSERT_EQ(DebugLinesWith("  XchInitLate Exit... Status = [0x0]\n"), 1u);
 
-    ExpectedWrites E(nullptr, nullptr);  // registers (SMN too) start at 0
-    ExpectEnvAcpiMmioDefaults(E, AsBuilt.data(), reinterpret_cast<UINT64>(Block()));
-    ExpectEnvHubProgramming(E, AsBuilt.data());
-    ExpectEnvDevice14Fn3(E, AsBuilt.data());
-    E.TestPoint(0xAF53);
-    ExpectEnvDevice14Fn6(E, AsBuilt.data());
-    ExpectEnvSmnHostBridge(E, AsBuilt.data());
-    ExpectEnvAbOptions(E, AsBuilt.data());
-    ExpectSmuRequest(E);
-    EXPECT_TRUE(SameWrites(PhaseWrites(0xB000AF06, "  XchInitEnv Exit... Status = [0x0]\n"), E.Writes()));
-
-    size_t EnvWrites = E.Writes().size();
-    E.TestPoint(0xAF73);
-    ExpectLateHubProgrammingUpToReset(E, BeforeLate.data());
-    ExpectLateHubProgrammingAfterReset(E, BeforeLate.data());
-    ExpectLateSmnClears(E);
-    ExpectLatePortWrite(E, BeforeLate.data());
-    std::vector<Access> Late(E.Writes().begin() + EnvWrites, E.Writes().end());
-    EXPECT_TRUE(SameWrites(PhaseWrites(0xB000AF08, "  XchInitLate Exit... Status = [0x0]\n"), Late));
+    const auto &Trace = Env().Chipset().Trace();
+    ExpectedWrites EnvWrites(nullptr, nullptr);  // registers (SMN too) start at 0
+    ExpectEnvPhase(EnvWrites, AsBuilt.data(), reinterpret_cast<UINT64>(Block()));
+    EXPECT_TRUE(SameWrites(PhaseWrites(Trace, Platform().Events(), 0xB000AF06, "  XchInitEnv Exit... Status = [0x0]\n"),
+                           EnvWrites.Writes()));
+    ExpectedWrites LateWrites = EnvWrites;  // Late starts from what Env left
+    LateWrites.ClearWrites();
+    ExpectLatePhase(LateWrites, BeforeLate.data());
+    EXPECT_TRUE(SameWrites(
+        PhaseWrites(Trace, Platform().Events(), 0xB000AF08, "  XchInitLate Exit... Status = [0x0]\n"), LateWrites.Writes()));
   }
 };
 

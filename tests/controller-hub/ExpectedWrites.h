@@ -32,6 +32,8 @@ class ExpectedWrites {
   ExpectedWrites(const HostEnv::SimChipset *Chip, const HubSim::HubPlatform *Platform);
 
   const std::vector<Access> &Writes() const { return Writes_; }
+  // Forgets the writes so far but keeps the register values they left.
+  void ClearWrites() { Writes_.clear(); }
 
   // Test point Code | 0xB0000000 to port 0x80 (32-bit, as the default
   // platform's configuration byte buffer asks).

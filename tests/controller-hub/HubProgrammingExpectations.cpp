@@ -443,3 +443,41 @@ void ExpectLateSmnClears(ExpectedWrites &E) {
 void ExpectLatePortWrite(ExpectedWrites &E, const UINT8 *Block) {
   if (B(Block, 0x343) == 0) E.IoWrite(2, U16(Block, 0x672), B(Block, 0x368));
 }
+
+void ExpectEnvPhase(ExpectedWrites &E, const UINT8 *BlockAsBuilt, UINT64 BlockAddress) {
+  ExpectEnvAcpiMmioDefaults(E, BlockAsBuilt, BlockAddress);
+  ExpectEnvHubProgramming(E, BlockAsBuilt);
+  ExpectEnvDevice14Fn3(E, BlockAsBuilt);
+  E.TestPoint(0xAF53);
+  ExpectEnvDevice14Fn6(E, BlockAsBuilt);
+  ExpectEnvSmnHostBridge(E, BlockAsBuilt);
+  ExpectEnvAbOptions(E, BlockAsBuilt);
+  ExpectSmuRequest(E);
+}
+
+void ExpectLatePhase(ExpectedWrites &E, const UINT8 *BlockBeforeLate) {
+  E.TestPoint(0xAF73);
+  ExpectLateHubProgrammingUpToReset(E, BlockBeforeLate);
+  ExpectLateHubProgrammingAfterReset(E, BlockBeforeLate);
+  ExpectLateSmnClears(E);
+  ExpectLatePortWrite(E, BlockBeforeLate);
+}
+
+std::vector<Access> PhaseWrites(const std::vector<HostEnv::TraceEntry> &Trace,
+                                const std::vector<HubSim::HubEvent> &Events, UINT32 OpeningTestPoint,
+                                const std::string &ExitLine) {
+  size_t End = Trace.size();
+  for (const HubSim::HubEvent &Event : Events) {
+    if (Event.Name == "debug" && Event.Field("text") == ExitLine) End = Event.TracePosition;
+  }
+  std::vector<Access> Result;
+  bool Inside = false;
+  for (size_t Index = 0; Index < End; ++Index) {
+    const HostEnv::TraceEntry &Entry = Trace[Index];
+    if (Entry.Op != HostEnv::TraceOp::Write || Entry.Kind == HostEnv::TraceKind::Cpuid) continue;
+    Access Write{Entry.Kind, Entry.Op, Entry.Width, Entry.Address, Entry.Value};
+    if (Inside) Result.push_back(Write);
+    Inside = Inside || Write == IoW(4, 0x80, OpeningTestPoint);
+  }
+  return Result;
+}

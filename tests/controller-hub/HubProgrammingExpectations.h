@@ -24,5 +24,16 @@ void ExpectLateHubProgrammingAfterReset(ExpectedWrites &E, const UINT8 *Block);
 void ExpectLateSmnClears(ExpectedWrites &E);
 void ExpectLatePortWrite(ExpectedWrites &E, const UINT8 *Block);
 
+// Whole phases: the Env task table after its opening test point 0xAF06, and
+// the Late task table after 0xAF08, on a platform whose SMU answers at once.
+void ExpectEnvPhase(ExpectedWrites &E, const UINT8 *BlockAsBuilt, UINT64 BlockAddress);
+void ExpectLatePhase(ExpectedWrites &E, const UINT8 *BlockBeforeLate);
+
+// The writes a boot made inside one phase: after the opening test point,
+// up to the debug line that ends the phase (or the end of the trace).
+std::vector<Access> PhaseWrites(const std::vector<HostEnv::TraceEntry> &Trace,
+                                const std::vector<HubSim::HubEvent> &Events, UINT32 OpeningTestPoint,
+                                const std::string &ExitLine);
+
 // The UART banner as the documentation spells it.
 inline constexpr char kUartBanner[] = " --- Init Xch Uart --- ";

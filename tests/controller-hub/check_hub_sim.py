@@ -73,6 +73,20 @@ check("Phases run: XchInitEnv 1, XchInitMid 1, XchInitLate 1" in default.stdout,
 check_trace(f"{WORK}/t.jsonl")
 check(os.path.getsize(f"{WORK}/b.bin") == 1802, "the dump is not 1802 bytes")
 
+# The complete hub programming: per-phase write counts, and the banner both as
+# the simulated UART received it and as the 23 data-register writes that
+# follow the UART's initialisation in the trace.
+BANNER = " --- Init Xch Uart --- "
+check(re.search(r"^Register writes per phase: XchInitEnv [1-9]\d*; XchInitMid 1; XchInitLate [1-9]\d*;$",
+                default.stdout, re.M), "per-phase writes:\n" + default.stdout)
+check(f'UART received: "{BANNER}"' in default.stdout, "UART banner:\n" + default.stdout)
+with open(f"{WORK}/t.jsonl") as trace:
+    uart = [json.loads(text) for text in trace if '"0xFEDC90' in text]
+uart_writes = [(line["addr"], int(line["value"], 16)) for line in uart if line["op"] == "w"]
+init = [("0xFEDC900C", 0x80), ("0xFEDC9004", 0), ("0xFEDC9000", 1), ("0xFEDC900C", 3), ("0xFEDC9008", 0),
+        ("0xFEDC9008", 1), ("0xFEDC9004", 0), ("0xFEDC9010", 0x1F), ("0xFEDC9010", 0)]
+check(uart_writes == init + [("0xFEDC9000", ord(c)) for c in BANNER], f"UART writes in the trace: {uart_writes}")
+
 bare = run("--profile", f"{PROFILES}/no-hub-hob.json", "--dump-block", f"{WORK}/template.bin")
 check(bare.returncode == 0, f"no-HOB run exited {bare.returncode}: {bare.stderr}")
 with open(f"{WORK}/template.bin", "rb") as dump:

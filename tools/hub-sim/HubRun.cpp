@@ -118,6 +118,48 @@ std::vector<StageWrites> HubRun::WritesPerStage() const {
   return Stages;
 }
 
+namespace {
+size_t CountWrites(const std::vector<HostEnv::TraceEntry> &Trace, size_t Begin, size_t End) {
+  size_t Writes = 0;
+  for (size_t Index = Begin; Index < End && Index < Trace.size(); ++Index) {
+    TraceKind Kind = Trace[Index].Kind;
+    Writes += Trace[Index].Op == TraceOp::Write &&
+              (Kind == TraceKind::Mmio || Kind == TraceKind::Io || Kind == TraceKind::Msr);
+  }
+  return Writes;
+}
+}  // namespace
+
+std::vector<StageWrites> HubRun::WritesPerPhase() const {
+  struct Bounds {
+    const char *Phase;
+    std::optional<size_t> Begin, End;
+  };
+  Bounds Phases[] = {{"XchInitEnv", {}, {}}, {"XchInitMid", {}, {}}, {"XchInitLate", {}, {}}};
+  for (const HubSim::HubEvent &Event : Platform_->Events()) {
+    const std::string Text = Event.Name == "debug" ? Event.Field("text") : "";
+    if (Event.Name == "protocol-install" && Event.Field("protocol") == "controller-hub-init" && !Phases[0].Begin) {
+      Phases[0].Begin = Event.TracePosition;
+    }
+    for (Bounds &Phase : Phases) {
+      if (Text.find(std::string(Phase.Phase) + " Enter") != std::string::npos && !Phase.Begin) {
+        Phase.Begin = Event.TracePosition;
+      }
+      if (Text.find(std::string(Phase.Phase) + " Exit") != std::string::npos && Phase.Begin && !Phase.End) {
+        Phase.End = Event.TracePosition;
+      }
+    }
+  }
+  const auto &Trace = Env_->Chipset().Trace();
+  std::vector<StageWrites> Result;
+  for (const Bounds &Phase : Phases) {
+    if (Phase.Begin) {
+      Result.push_back({Phase.Phase, CountWrites(Trace, *Phase.Begin, Phase.End.value_or(Trace.size()))});
+    }
+  }
+  return Result;
+}
+
 Stage ParseStage(const std::string &Name) {
   if (Name == "entry") return Stage::Entry;
   if (Name == "mid") return Stage::Mid;

@@ -46,6 +46,10 @@ class HubRun {
   const std::optional<ResetSeen> &Reset() const { return Reset_; }
   PhaseCounts                     PhasesRun() const;
   std::vector<StageWrites>        WritesPerStage() const;
+  // Writes inside each phase that started: XchInitEnv from the init
+  // protocol's installation, XchInitMid and XchInitLate from their Enter
+  // lines, each up to its Exit line (or the end of the run).
+  std::vector<StageWrites>        WritesPerPhase() const;
 
  private:
   bool Step(const char *Name, const std::function<void()> &Action);

@@ -55,6 +55,14 @@ void Section(std::ostream &Out, const std::string &Title, size_t Count) {
   Out << Title << " (" << Count << ")" << (Count == 0 ? ": none" : ":") << "\n";
 }
 
+void WritePhaseWrites(std::ostream &Out, const HubRun &Run) {
+  Out << "Register writes per phase:";
+  for (const StageWrites &Phase : Run.WritesPerPhase()) {
+    Out << " " << Phase.Stage << " " << Phase.Writes << ";";
+  }
+  Out << "\n";
+}
+
 }  // namespace
 
 void WriteSummary(std::ostream &Out, HubRun &Run) {
@@ -69,6 +77,7 @@ void WriteSummary(std::ostream &Out, HubRun &Run) {
     Out << " " << Stage.Stage << " " << Stage.Writes << ";";
   }
   Out << "\n";
+  WritePhaseWrites(Out, Run);
   if (Run.Reset()) {
     Out << "Reset: " << Hex(Run.Reset()->Value) << " to port " << Hex(Run.Reset()->Port) << " ended the run\n";
   }
