@@ -213,7 +213,9 @@ TEST_F(AoacUartTest, ADeviceThatNeverPowersOnIsReportedAfterAHundredPolls) {
   EXPECT_EQ(ReadsOf(XchAoacStatus(11)), 1u + XCH_AOAC_POLL_LIMIT);
   std::vector<Access> Control = WritesTo(XchAoacControl(11));
   ASSERT_EQ(Control.size(), XCH_AOAC_POLL_LIMIT + 1);
-  for (size_t Poll = 0; Poll < XCH_AOAC_POLL_LIMIT; ++Poll) EXPECT_EQ(Control[Poll], MmioW(1, XchAoacControl(11), 0x08));
+  for (size_t Poll = 0; Poll < XCH_AOAC_POLL_LIMIT; ++Poll) {
+    EXPECT_EQ(Control[Poll], MmioW(1, XchAoacControl(11), 0x08));
+  }
   EXPECT_EQ(Control.back(), MmioW(1, XchAoacControl(11), 0x08));  // the request bit set once more
   EXPECT_EQ(DebugLinesWith("[XCH]XchAoacPowerOnDev Power ON Device 0xb failed!\n"), 1u);
   // The device's pins are still set and the next device is handled anyway.

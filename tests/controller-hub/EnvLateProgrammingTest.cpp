@@ -396,15 +396,16 @@ class WholeBootTest : public HubTest {
     ASSERT_EQ(DebugLinesWith("  XchInitLate Exit... Status = [0x0]\n"), 1u);
 
     const auto &Trace = Env().Chipset().Trace();
+    const auto &Events = Platform().Events();
     ExpectedWrites EnvWrites(nullptr, nullptr);  // registers (SMN too) start at 0
     ExpectEnvPhase(EnvWrites, AsBuilt.data(), reinterpret_cast<UINT64>(Block()));
-    EXPECT_TRUE(SameWrites(PhaseWrites(Trace, Platform().Events(), 0xB000AF06, "  XchInitEnv Exit... Status = [0x0]\n"),
+    EXPECT_TRUE(SameWrites(PhaseWrites(Trace, Events, 0xB000AF06, "  XchInitEnv Exit... Status = [0x0]\n"),
                            EnvWrites.Writes()));
     ExpectedWrites LateWrites = EnvWrites;  // Late starts from what Env left
     LateWrites.ClearWrites();
     ExpectLatePhase(LateWrites, BeforeLate.data());
-    EXPECT_TRUE(SameWrites(
-        PhaseWrites(Trace, Platform().Events(), 0xB000AF08, "  XchInitLate Exit... Status = [0x0]\n"), LateWrites.Writes()));
+    EXPECT_TRUE(SameWrites(PhaseWrites(Trace, Events, 0xB000AF08, "  XchInitLate Exit... Status = [0x0]\n"),
+                           LateWrites.Writes()));
   }
 };
 

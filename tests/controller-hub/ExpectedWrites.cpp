@@ -153,7 +153,8 @@ void ExpectedWrites::AoacOff(UINT8 Device) {
   auto Show = [First](const std::vector<Access> &Writes) {
     std::string Text;
     for (size_t Index = First >= 3 ? First - 3 : 0; Index < std::min(Writes.size(), First + 4); ++Index) {
-      Text += (Index == First ? "  > " : "    ") + std::to_string(Index) + ": " + ::testing::PrintToString(Writes[Index]) + "\n";
+      Text += (Index == First ? "  > " : "    ") + std::to_string(Index) + ": ";
+      Text += ::testing::PrintToString(Writes[Index]) + "\n";
     }
     return Text;
   };

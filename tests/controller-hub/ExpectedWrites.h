@@ -45,7 +45,9 @@ class ExpectedWrites {
   void M32(UINT64 Address, UINT32 AndMask, UINT32 OrValue) { Modify(4, Address, AndMask, OrValue); }
   // Plain MMIO write, and a plain read followed by one write.
   void Write(UINT8 Width, UINT64 Address, UINT64 Value);
-  void ReadWrite(UINT8 Width, UINT64 Address, UINT64 AndMask, UINT64 OrValue) { Modify(Width, Address, AndMask, OrValue); }
+  void ReadWrite(UINT8 Width, UINT64 Address, UINT64 AndMask, UINT64 OrValue) {
+    Modify(Width, Address, AndMask, OrValue);
+  }
   UINT64 Read(UINT8 Width, UINT64 Address) const;
 
   void IoWrite(UINT8 Width, UINT16 Port, UINT64 Value);

@@ -68,7 +68,8 @@ INSTANTIATE_TEST_SUITE_P(Profiles, ShippedProfile, ::testing::Values("default.js
                          });
 
 TEST(HubSimProgramming, AResetRequestEndsTheRunInsideTheLatePhase) {
-  for (auto [Request, Port, Value] : {std::tuple{1, 0x64, 0xFE}, std::tuple{2, 0xCF9, 0x06}, std::tuple{3, 0xCF9, 0x0E}}) {
+  const std::tuple<int, int, int> Requests[] = {{1, 0x64, 0xFE}, {2, 0xCF9, 0x06}, {3, 0xCF9, 0x0E}};
+  for (auto [Request, Port, Value] : Requests) {
     HubSim::Profile Profile = HubSim::DefaultProfile();
     Profile.Pcds[842] = HubSim::PcdValue::Number(HubSim::PcdType::U8, Request);
     HubSimTool::HubRun Run(Profile);
