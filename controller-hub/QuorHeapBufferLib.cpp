@@ -1,21 +1,133 @@
 #include "QuorHeapBufferLib.h"
 
 #include <Library/BaseLib.h>
+#include <Library/BaseMemoryLib.h>
+#include <Library/MemoryAllocationLib.h>
 #include <Library/UefiLib.h>
 
 #include "Protocol/QuorHeapBuffer.h"
 #include "XchDebug.h"
+#include "XchHob.h"
 
 namespace {
 constexpr UINT32 AssertProtocolInstall = 0x80225;
+constexpr UINT32 AssertRuntimeAllocation = 0x80134;
+constexpr UINT32 AssertBootAllocation = 0x80137;
 
 constinit QUOR_HEAP_BUFFER_PROTOCOL mHeapInterface = {QUOR_HEAP_BUFFER_PROTOCOL_REVISION, {nullptr, nullptr}};
 constinit LIST_ENTRY *mListHead = nullptr;
 
-// Copies the buffers the earlier boot phase handed over in HEAP HOBs into the
-// list. (Heap buffer migration arrives with the heap buffer services.)
-VOID MigrateHeapHobs() {}
+QUOR_HEAP_NODE *NodeOf(LIST_ENTRY *Link) { return reinterpret_cast<QUOR_HEAP_NODE *>(Link); }
+UINT8 *BufferOf(QUOR_HEAP_NODE *Node) { return reinterpret_cast<UINT8 *>(Node + 1); }
+
+QUOR_HEAP_NODE *FindNode(UINT32 Handle) {
+  if (mListHead == nullptr) {
+    return nullptr;
+  }
+  for (LIST_ENTRY *Link = GetFirstNode(mListHead); !IsNull(mListHead, Link); Link = GetNextNode(mListHead, Link)) {
+    QUOR_HEAP_NODE *Node = NodeOf(Link);
+    if (Node->Signature == QUOR_HEAP_SIGNATURE && Node->Handle == Handle) {
+      return Node;
+    }
+  }
+  return nullptr;
+}
+
+// Buffers that must outlive boot services come from runtime memory.
+QUOR_HEAP_NODE *AllocateNode(UINT32 Size, UINT8 Persistence) {
+  bool Runtime = Persistence == QUOR_HEAP_PERSIST_RUNTIME;
+  VOID *Memory = AllocatePoolOfType(Runtime ? EfiRuntimeServicesData : EfiBootServicesData,
+                                    sizeof(QUOR_HEAP_NODE) + static_cast<UINTN>(Size));
+  if (Memory == nullptr) {
+    XchAssertStop(Runtime ? AssertRuntimeAllocation : AssertBootAllocation);
+  }
+  return static_cast<QUOR_HEAP_NODE *>(Memory);
+}
+
+// The common part of allocation and migration: a new node at the tail with
+// its header filled and its buffer zeroed.
+UINTN AppendNode(UINT32 Size, UINT32 Handle, UINT8 Persistence, QUOR_HEAP_NODE **Created) {
+  *Created = nullptr;
+  if (Persistence < 1 || Persistence > QUOR_HEAP_PERSIST_RUNTIME) {
+    return QUOR_HEAP_BAD_PERSISTENCE;
+  }
+  if (mListHead == nullptr) {
+    return QUOR_HEAP_OUT_OF_MEMORY;  // no list to hang the node from
+  }
+  if (FindNode(Handle) != nullptr) {
+    return QUOR_HEAP_DUPLICATE;
+  }
+  QUOR_HEAP_NODE *Node = AllocateNode(Size, Persistence);
+  if (Node == nullptr) {
+    return QUOR_HEAP_OUT_OF_MEMORY;
+  }
+  Node->Signature = QUOR_HEAP_SIGNATURE;
+  Node->Handle = Handle;
+  Node->BufferSize = Size;
+  Node->Persistence = Persistence;
+  Node->Valid = 1;
+  Node->Reserved[0] = Node->Reserved[1] = 0;
+  InsertTailList(mListHead, &Node->Link);
+  ZeroMem(BufferOf(Node), Size);
+  *Created = Node;
+  return QUOR_HEAP_SUCCESS;
+}
+
+// The header of the HEAP block that starts Data, if the block holds all of
+// the buffer its header declares.
+const QUOR_HEAP_HOB_HEADER *CompleteHeapHob(const UINT8 *Data, UINTN DataSize) {
+  if (DataSize < sizeof(QUOR_HEAP_HOB_HEADER)) {
+    return nullptr;
+  }
+  const auto *Header = reinterpret_cast<const QUOR_HEAP_HOB_HEADER *>(Data);
+  if (Header->Signature != QUOR_HEAP_SIGNATURE || Header->Valid != 1 ||
+      Header->BufferSize > DataSize - sizeof(QUOR_HEAP_HOB_HEADER)) {
+    return nullptr;
+  }
+  return Header;
+}
+
+// A block whose handle is taken or whose persistence is out of range is not
+// taken over, as an allocation of it would be refused.
+VOID MigrateHeapHob(const QUOR_HEAP_HOB_HEADER *Header) {
+  QUOR_HEAP_NODE *Node = nullptr;
+  if (AppendNode(Header->BufferSize, Header->Handle, Header->Persistence, &Node) != QUOR_HEAP_SUCCESS) {
+    return;
+  }
+  // The node keeps the block's header as it was handed over.
+  CopyMem(&Node->Signature, Header, sizeof(QUOR_HEAP_HOB_HEADER));
+  CopyMem(BufferOf(Node), Header + 1, Header->BufferSize);
+}
 }  // namespace
+
+UINTN QuorHeapFind(UINT32 Handle, UINT8 **Buffer, UINT32 *Size) {
+  QUOR_HEAP_NODE *Node = FindNode(Handle);
+  if (Buffer != nullptr) {
+    *Buffer = Node != nullptr ? BufferOf(Node) : nullptr;
+  }
+  if (Size != nullptr) {
+    *Size = Node != nullptr ? Node->BufferSize : 0;
+  }
+  return Node != nullptr ? QUOR_HEAP_SUCCESS : QUOR_HEAP_NOT_FOUND;
+}
+
+UINTN QuorHeapAllocate(UINT32 Size, UINT32 Handle, UINT8 Persistence, UINT8 **Buffer) {
+  QUOR_HEAP_NODE *Node = nullptr;
+  UINTN Status = AppendNode(Size, Handle, Persistence, &Node);
+  if (Buffer != nullptr) {
+    *Buffer = Node != nullptr ? BufferOf(Node) : nullptr;
+  }
+  return Status;
+}
+
+VOID QuorHeapMigrateHobs() {
+  for (const EFI_HOB_GUID_TYPE *Hob = XchFindFirstGuidHob(&gQuorHeapHobGuid); Hob != nullptr;
+       Hob = XchFindNextGuidHob(XchNextHob(Hob), &gQuorHeapHobGuid)) {
+    if (const QUOR_HEAP_HOB_HEADER *Header = CompleteHeapHob(XchGuidHobData(Hob), XchGuidHobDataSize(Hob))) {
+      MigrateHeapHob(Header);
+    }
+  }
+}
 
 EFI_STATUS QuorHeapBufferLibConstructor() {
   VOID *Interface = nullptr;
@@ -25,7 +137,7 @@ EFI_STATUS QuorHeapBufferLibConstructor() {
     return EFI_SUCCESS;
   }
   mListHead = InitializeListHead(&mHeapInterface.ListHead);
-  MigrateHeapHobs();
+  QuorHeapMigrateHobs();
   EFI_HANDLE Handle = nullptr;
   Status = gBS->InstallProtocolInterface(&Handle, &gQuorHeapBufferProtocolGuid, EFI_NATIVE_INTERFACE,
                                          &mHeapInterface);
@@ -37,7 +149,6 @@ EFI_STATUS QuorHeapBufferLibConstructor() {
 
 LIST_ENTRY *QuorHeapBufferListHead() { return mListHead; }
 
-VOID QuorHeapBufferResetState() {
-  mHeapInterface = {QUOR_HEAP_BUFFER_PROTOCOL_REVISION, {nullptr, nullptr}};
-  mListHead = nullptr;
-}
+// The interface may still be installed (and its list in use); the
+// constructor starts it afresh when it installs it again.
+VOID QuorHeapBufferResetState() { mListHead = nullptr; }
