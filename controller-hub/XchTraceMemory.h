@@ -7,6 +7,10 @@
 constexpr UINTN XCH_PCD_TRACE_MEMORY_ENABLE = 807;
 constexpr UINTN XCH_PCD_TRACE_MEMORY_BASE   = 806;
 
-// (The programming arrives with the MMIO allocator; until then it does
-// nothing.)
-UINTN XchProgramTraceMemory();
+// Bits 20-31 base, bit 0 enable; bits 1-19 are kept by every write.
+constexpr UINTN  XCH_TRACE_MEMORY_REGISTER = 0xFED803FC;
+constexpr UINT64 XCH_TRACE_MEMORY_SIZE     = 0x100000;
+constexpr UINT8  XCH_TRACE_MEMORY_ATTRIBUTE = 0x83;  // non-PCI below 4G, read and write enabled
+
+// 0, or the allocation's error (the entry goes on either way).
+EFI_STATUS XchProgramTraceMemory();
