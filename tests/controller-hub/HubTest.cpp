@@ -1,9 +1,11 @@
 #include "HubTest.h"
 
 #include <HostEnv/Text.h>
+#include <Library/BaseLib.h>
 
 #include <XchKryDxe.h>
 
+#include "Protocol/QuorHeapBuffer.h"
 #include "QuorS3SaveLib.h"
 
 #include <cstdio>
@@ -102,7 +104,30 @@ std::vector<HubSim::HubEvent> HubTest::EventsNamed(const std::string &Name) cons
   return Result;
 }
 
+// Heap buffers stay for every module that shares the list; the test is
+// their last user.
+void HubTest::ReleaseHeapBuffers() {
+  // Through the protocol: the module's own globals may have been reset.
+  VOID *Interface = nullptr;
+  if (EFI_ERROR(BS()->LocateProtocol(&gQuorHeapBufferProtocolGuid, nullptr, &Interface)) || Interface == nullptr) {
+    return;
+  }
+  LIST_ENTRY *Head = &static_cast<QUOR_HEAP_BUFFER_PROTOCOL *>(Interface)->ListHead;
+  if (Head->ForwardLink == nullptr) {
+    return;
+  }
+  std::vector<VOID *> Nodes;
+  for (LIST_ENTRY *Link = Head->ForwardLink; Link != Head; Link = Link->ForwardLink) {
+    Nodes.push_back(Link);
+  }
+  InitializeListHead(Head);
+  for (VOID *Node : Nodes) {
+    Env().Pool().FreePool(Node);
+  }
+}
+
 void HubTest::ReleaseDriverResidents() {
+  ReleaseHeapBuffers();
   // Memory type and size of every block the driver keeps by design.
   std::multimap<UINT32, size_t> Resident = {
       {EfiACPIMemoryNVS, sizeof(XCH_PRIVATE)}, {EfiACPIMemoryNVS, 1802},

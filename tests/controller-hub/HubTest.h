@@ -67,6 +67,7 @@ class HubTest : public TestSupport::HostEnvTest {
   // runtime buffers of the S3 library and the forwarder) so that anything
   // else still live at the end is reported as a leak.
   void ReleaseDriverResidents();
+  void ReleaseHeapBuffers();
 
  private:
   std::unique_ptr<HubSim::HubPlatform> Platform_;
