@@ -72,6 +72,9 @@ void HubPlatform::Internals::InstallChipset() {
       case RegisterSpace::Smn: SmnRegisters[static_cast<UINT32>(Register.Address)] = static_cast<UINT32>(Register.Value); break;
     }
   }
+  for (const DataFabricRegister &Register : Settings.DataFabric) {
+    Chip.SetInitialValue(AccessSpace::Mmio, DataFabricAddress(Register.Function, Register.Offset), 4, Register.Value);
+  }
   // The debugger channel of the assertion stop: answer "return".
   Chip.SetCpuidSi(kDebuggerLeaf, 1);
   for (const CpuidValue &Leaf : Settings.Cpuid) {

@@ -48,15 +48,44 @@ constexpr size_t kRootBridgesPerSocket = 20;
 
 }  // namespace
 
-GuidHob HeapHob(UINT32 Handle, UINT8 Persistence, const std::vector<UINT8> &Buffer) {
-  std::vector<UINT8> Data(16 + Buffer.size(), 0);
+GuidHob HeapHob(const HeapHobSpec &Spec) {
+  std::vector<UINT8> Data(16 + Spec.Buffer.size(), 0);
   Put<UINT32>(Data, 0, 0x50414548);  // "HEAP"
-  Put<UINT32>(Data, 4, Handle);
-  Put<UINT32>(Data, 8, static_cast<UINT32>(Buffer.size()));
-  Data[12] = Persistence;
-  Data[13] = 1;
-  std::copy(Buffer.begin(), Buffer.end(), Data.begin() + 16);
+  Put<UINT32>(Data, 4, Spec.Handle);
+  Put<UINT32>(Data, 8, Spec.DeclaredSize.value_or(static_cast<UINT32>(Spec.Buffer.size())));
+  Data[12] = Spec.Persistence;
+  Data[13] = Spec.Valid;
+  std::copy(Spec.Buffer.begin(), Spec.Buffer.end(), Data.begin() + 16);
   return GuidHob{kHeapHobGuid, std::move(Data), std::nullopt};
+}
+
+GuidHob HeapHob(UINT32 Handle, UINT8 Persistence, const std::vector<UINT8> &Buffer) {
+  HeapHobSpec Spec;
+  Spec.Handle = Handle;
+  Spec.Persistence = Persistence;
+  Spec.Buffer = Buffer;
+  return HeapHob(Spec);
+}
+
+UINT64 DataFabricAddress(UINT8 Function, UINT16 Offset) {
+  return 0xE0000000ULL + ((0xC0ULL | Function) << 12) + (Offset & 0xFFF);
+}
+
+std::vector<UINT8> IdsNvTableBytes(const std::vector<IdsNvOption> &Options) {
+  std::vector<UINT8> Table(32, 0);
+  Put<UINT32>(Table, 0, 0x564E4924);  // "$INV"
+  for (const IdsNvOption &Option : Options) {
+    UINT8 SizeCode = Option.Size >= 8 ? 3 : Option.Size >= 4 ? 2 : Option.Size >= 2 ? 1 : 0;
+    Table.push_back(static_cast<UINT8>(Option.Id));
+    Table.push_back(static_cast<UINT8>(Option.Id >> 8));
+    Table.push_back(SizeCode);
+    for (UINT8 Index = 0; Index < (1u << SizeCode); ++Index) {
+      Table.push_back(static_cast<UINT8>(Option.Value >> (8 * Index)));
+    }
+  }
+  Table.push_back(0xFF);
+  Table.push_back(0xFF);
+  return Table;
 }
 
 GuidHob FabricMmioHob(const FabricMmio &Fabric) {
@@ -70,12 +99,13 @@ GuidHob FabricMmioHob(const FabricMmio &Fabric) {
       Put<UINT64>(Buffer, Record + Triple * 24 + 8, Triples[Triple]->Size);
       Put<UINT64>(Buffer, Record + Triple * 24 + 16, Triples[Triple]->Used);
     }
-    Buffer[(Region.Above4G ? kAbove4GPresent : kBelow4GPresent) + Index] = 1;
+    Buffer[(Region.Above4G ? kAbove4GPresent : kBelow4GPresent) + Index] = Region.Present ? 1 : 0;
   }
   Buffer[kSecondBelow4G] = Fabric.SecondBelow4G ? 1 : 0;
   Buffer[kReportToGcd] = Fabric.ReportToGcd ? 1 : 0;
   Buffer[kSecondLocation] = Fabric.SecondLocation;
   Put<UINT64>(Buffer, kGcdImageHandle, Fabric.GcdImageHandle);
+  Buffer.resize(Fabric.BufferSize, 0);
   return HeapHob(kFabricHeapHandle, Fabric.Persistence, Buffer);
 }
 
@@ -145,8 +175,12 @@ Profile DefaultProfile() {
   P.Registers = {
       {RegisterSpace::Msr, 0xC0010058, 8, 0x00000000E0000021ULL},  // PCI Express window 0xE0000000, 256 MB
       {RegisterSpace::Msr, 0xC0010064, 8, 0x8000000000000880ULL},  // P0: 128 x 200 / 8 MHz
-      {RegisterSpace::Mmio, 0xE00C4180, 4, 0x00000000},            // fabric F4:0x180: one socket
-      {RegisterSpace::Mmio, 0xE00C4184, 4, 0x00000100},            // fabric F4:0x184: one root bridge
+  };
+  P.DataFabric = {
+      {4, 0x180, 0x00000000},  // one socket
+      {4, 0x184, 0x00000100},  // one root bridge
+      {0, 0xC80, 0x00000003},  // configuration address map 0: buses 0-255 ...
+      {0, 0xC84, 0x00FF0013},  // ... to fabric ID 0x13 (the host bridge)
   };
   P.Gcd = {{0xE0000000, 0x20000000, EfiGcdMemoryTypeMemoryMappedIo}};
   return P;

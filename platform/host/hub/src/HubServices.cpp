@@ -20,6 +20,17 @@ HubPlatform::Internals &In() { return HubPlatform::Active().Inside(); }
 
 constexpr EFI_GUID kDefaultSpace = {};
 
+// What the driver hands the IDS hook extension: the record {0, data} and, for
+// the NV table hook, the request the data points at.
+struct IdsHookRecord {
+  UINT64 Reserved;
+  VOID  *Data;
+};
+struct IdsNvTableRequest {
+  VOID   *Buffer;
+  UINT32 *Size;
+};
+
 // ---------------------------------------------------------------------------
 // PCD database
 // ---------------------------------------------------------------------------
@@ -475,13 +486,55 @@ VOID EFIAPI DebugPrint(UINT64 Level, const CHAR8 *Format, EFI_VA_LIST Marker) {
   Db.Event("debug", {Hex("level", Level), EventField{"text", EventField::Type::Text, 0, Text}});
 }
 
-EFI_STATUS EFIAPI IdsHookExtCall(EFI_BOOT_SERVICES *, VOID *, UINT32 HookId) {
+// Bytes from Address to the end of the live pool block holding it (0 when
+// no block does): the extension never writes past the caller's buffer.
+size_t RoomInPoolBlock(const VOID *Address) {
+  const auto *Byte = static_cast<const UINT8 *>(Address);
+  for (const HostEnv::LiveBlock &Block : HostEnv::Environment::Active().Pool().LiveBlocks()) {
+    const auto *Start = static_cast<const UINT8 *>(Block.Address);
+    if (Byte >= Start && Byte < Start + Block.Size) {
+      return static_cast<size_t>(Start + Block.Size - Byte);
+    }
+  }
+  return 0;
+}
+
+// Hook 0xFFFFFFFE, data {buffer, pointer to a u32 size}: without a buffer
+// the table's size (or the profile's reported size); with one, the table
+// (as much as the buffer's pool block holds) and its real size.
+EFI_STATUS ServeIdsNvTable(const IdsNvTableRequest *Request) {
+  const Profile &Settings = In().Settings;
+  if (Request == nullptr || Request->Size == nullptr) {
+    return EFI_INVALID_PARAMETER;
+  }
+  if (Settings.IdsNvTable.empty()) {
+    *Request->Size = 0;
+    return EFI_NOT_FOUND;
+  }
+  if (Request->Buffer == nullptr) {
+    *Request->Size = Settings.IdsNvReportedSize.value_or(static_cast<UINT32>(Settings.IdsNvTable.size()));
+    return EFI_SUCCESS;
+  }
+  size_t Copied = std::min(Settings.IdsNvTable.size(), RoomInPoolBlock(Request->Buffer));
+  std::memcpy(Request->Buffer, Settings.IdsNvTable.data(), Copied);
+  *Request->Size = static_cast<UINT32>(Settings.IdsNvTable.size());
+  return EFI_SUCCESS;
+}
+
+// Answers from the profile's ids-hooks first (an error status there makes
+// the hook fail, the NV table request included), then the NV table, then
+// EFI_UNSUPPORTED.
+EFI_STATUS EFIAPI IdsHookExtCall(EFI_BOOT_SERVICES *, VOID *Data, UINT32 HookId) {
   auto &Db = In();
   Db.IdsHookCalls.push_back(HookId);
   for (const IdsHookAnswer &Answer : Db.Settings.IdsHooks) {
     if (Answer.HookId == HookId) {
       return Answer.Status;
     }
+  }
+  if (HookId == kIdsNvTableHook) {
+    const auto *Record = static_cast<const IdsHookRecord *>(Data);
+    return ServeIdsNvTable(Record != nullptr ? static_cast<const IdsNvTableRequest *>(Record->Data) : nullptr);
   }
   return EFI_UNSUPPORTED;
 }
@@ -496,6 +549,9 @@ std::vector<UINT8> BuildHobList(const Profile &Settings) {
   std::memcpy(List.data(), &Handoff, sizeof(Handoff));
 
   std::vector<GuidHob> Hobs = Settings.Hobs;
+  for (const HeapHobSpec &Heap : Settings.HeapHobs) {
+    Hobs.push_back(HeapHob(Heap));
+  }
   if (Settings.Fabric) {
     Hobs.push_back(FabricMmioHob(*Settings.Fabric));
   }

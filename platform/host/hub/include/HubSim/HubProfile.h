@@ -78,6 +78,7 @@ struct FabricRegion {
   UINT8        RootBridge = 0;
   bool         Above4G = false;
   FabricTriple NonPci, NonPrefetchable, Prefetchable;
+  bool         Present = true;  // the region's present flag (14080/14160 + index)
 };
 // The fabric MMIO manager buffer the earlier boot phase leaves in a HEAP
 // hand-off block with handle 0xA029.
@@ -88,7 +89,41 @@ struct FabricMmio {
   UINT8  SecondLocation = 0;         // byte 14242: socket << 4 | root bridge
   UINT64 GcdImageHandle = 0;         // 14243
   UINT8  Persistence = 1;
+  // Bytes of the buffer as handed over: the layout's 14251 unless a profile
+  // shortens (or pads) it.
+  size_t BufferSize = 14251;
 };
+
+// A HEAP hand-off block the earlier boot phase leaves: 16-byte header
+// (signature, handle, buffer size, persistence, valid byte), then the buffer.
+struct HeapHobSpec {
+  UINT32                Handle = 0;
+  UINT8                 Persistence = 1;
+  UINT8                 Valid = 1;  // blocks without 1 here are not taken over
+  std::vector<UINT8>    Buffer;
+  // Buffer size to declare in the header instead of Buffer.size() (a block
+  // shorter than it says).
+  std::optional<UINT32> DeclaredSize;
+};
+
+// A data fabric register (bus 0, device 0x18, function 0-7): an initial
+// value in the PCI Express window.
+struct DataFabricRegister {
+  UINT8  Function = 0;
+  UINT16 Offset = 0;
+  UINT32 Value = 0;
+};
+// Its address in the MMIO space.
+UINT64 DataFabricAddress(UINT8 Function, UINT16 Offset);
+
+// One option of the IDS NV table.
+struct IdsNvOption {
+  UINT16 Id = 0;
+  UINT8  Size = 1;  // value bytes: 1, 2, 4 or 8
+  UINT64 Value = 0;
+};
+// An IDS NV table: "$INV", header to 32 bytes, the records, the 0xFFFF end.
+std::vector<UINT8> IdsNvTableBytes(const std::vector<IdsNvOption> &Options);
 
 struct Protocols {
   bool Pcd = true;
@@ -115,19 +150,26 @@ struct Profile {
   // protocol; without it the forwarder never becomes ready.
   bool                           SmmBootScriptReady = true;
   std::vector<GuidHob>           Hobs;
+  std::vector<HeapHobSpec>       HeapHobs;  // after Hobs, before the fabric buffer's
   std::optional<FabricMmio>      Fabric;
   std::vector<RegisterValue>     Registers;
+  std::vector<DataFabricRegister> DataFabric;
   std::vector<CpuidValue>        Cpuid;
   UINT32                         SmuResponse = 1;
   UINT64                         TscStep = 1000;
   std::vector<GcdSpace>          Gcd;
   std::vector<IdsHookAnswer>     IdsHooks;
+  // The IDS NV table the extension serves (hook 0xFFFFFFFE), and the size it
+  // gives when asked for the size (default: the table's).
   std::vector<UINT8>             IdsNvTable;
+  std::optional<UINT32>          IdsNvReportedSize;
 };
 
 // The platform hub-sim runs without a profile: both PCD protocols with the
 // tokens the driver reads, the controller-hub hand-off block, the fabric MMIO
-// buffer, S3 save state and SMM communication, one enabled P-state.
+// buffer (trace memory finds its 1 MB window there), one socket with one root
+// bridge behind configuration address map 0, S3 save state and SMM
+// communication, one enabled P-state.
 Profile DefaultProfile();
 
 // GUIDs of the hand-off blocks.
@@ -141,5 +183,8 @@ GuidHob FabricMmioHob(const FabricMmio &Fabric);
 // A HEAP hand-off block: 16-byte header (signature, handle, size,
 // persistence, 1) followed by Buffer.
 GuidHob HeapHob(UINT32 Handle, UINT8 Persistence, const std::vector<UINT8> &Buffer);
+GuidHob HeapHob(const HeapHobSpec &Spec);
+
+constexpr UINT32 kIdsNvTableHook = 0xFFFFFFFE;
 
 }  // namespace HubSim
