@@ -183,9 +183,6 @@ GuidHob ToHob(const json &Item, const std::string &Where) {
   if (Item.contains("size")) {
     Hob.Data.resize(ToNumber(Item["size"], Where + ".size"), 0);
   }
-  if (Item.contains("bytes") && !Item["bytes"].is_object()) {
-    Fail(Where + ".bytes", "expected an object of offset: hex runs");
-  }
   if (Item.contains("declared-length")) {
     Hob.DeclaredLength = static_cast<UINT16>(ToNumber(Item["declared-length"], Where + ".declared-length"));
   }
@@ -193,42 +190,114 @@ GuidHob ToHob(const json &Item, const std::string &Where) {
 }
 
 // "bytes": {"0x21A": "80"} places runs at data offsets (after "size").
-void ApplyByteRuns(GuidHob &Hob, const json &Item, const std::string &Where) {
+void ApplyByteRuns(std::vector<UINT8> &Data, const json &Item, const std::string &Where) {
   if (!Item.contains("bytes")) {
     return;
+  }
+  if (!Item["bytes"].is_object()) {
+    Fail(Where + ".bytes", "expected an object of offset: hex runs");
   }
   for (const auto &Run : Item["bytes"].items()) {
     UINT64 Offset = ToNumber(json(Run.key()), Where + ".bytes");
     std::vector<UINT8> Bytes = HexBytes(Run.value(), Where + ".bytes." + Run.key());
-    if (Offset + Bytes.size() > Hob.Data.size()) {
-      Hob.Data.resize(Offset + Bytes.size(), 0);
+    if (Offset + Bytes.size() > Data.size()) {
+      Data.resize(Offset + Bytes.size(), 0);
     }
-    std::copy(Bytes.begin(), Bytes.end(), Hob.Data.begin() + static_cast<std::ptrdiff_t>(Offset));
+    std::copy(Bytes.begin(), Bytes.end(), Data.begin() + static_cast<std::ptrdiff_t>(Offset));
   }
+}
+
+void ApplyByteRuns(GuidHob &Hob, const json &Item, const std::string &Where) { ApplyByteRuns(Hob.Data, Item, Where); }
+
+// The non-zero runs of Data as a "bytes" object.
+json ByteRuns(const std::vector<UINT8> &Data) {
+  json Runs = json::object();
+  for (size_t Index = 0; Index < Data.size();) {
+    if (Data[Index] == 0) {
+      ++Index;
+      continue;
+    }
+    size_t End = Index;
+    while (End < Data.size() && Data[End] != 0) {
+      ++End;
+    }
+    Runs[HexText(Index)] = HexString(std::vector<UINT8>(Data.begin() + Index, Data.begin() + End));
+    Index = End;
+  }
+  return Runs;
 }
 
 json FromHob(const GuidHob &Hob) {
   json Item;
   Item["guid"] = HostEnv::GuidToString(Hob.Name);
   Item["size"] = Hob.Data.size();
-  json Runs = json::object();
-  for (size_t Index = 0; Index < Hob.Data.size();) {
-    if (Hob.Data[Index] == 0) {
-      ++Index;
-      continue;
-    }
-    size_t End = Index;
-    while (End < Hob.Data.size() && Hob.Data[End] != 0) {
-      ++End;
-    }
-    Runs[HexText(Index)] = HexString(std::vector<UINT8>(Hob.Data.begin() + Index, Hob.Data.begin() + End));
-    Index = End;
-  }
-  Item["bytes"] = Runs;
+  Item["bytes"] = ByteRuns(Hob.Data);
   if (Hob.DeclaredLength) {
     Item["declared-length"] = *Hob.DeclaredLength;
   }
   return Item;
+}
+
+// --- HEAP hand-off blocks ---
+HeapHobSpec ToHeapHob(const json &Item, const std::string &Where) {
+  CheckKeys(Item, Where, {"handle", "persistence", "valid", "data", "size", "bytes", "buffer-size"});
+  HeapHobSpec Heap;
+  Heap.Handle = static_cast<UINT32>(ToNumber(Item.at("handle"), Where + ".handle"));
+  if (Item.contains("persistence"))
+    Heap.Persistence = static_cast<UINT8>(ToNumber(Item["persistence"], Where + ".persistence"));
+  if (Item.contains("valid")) Heap.Valid = static_cast<UINT8>(ToNumber(Item["valid"], Where + ".valid"));
+  if (Item.contains("data")) Heap.Buffer = HexBytes(Item["data"], Where + ".data");
+  if (Item.contains("size")) Heap.Buffer.resize(ToNumber(Item["size"], Where + ".size"), 0);
+  ApplyByteRuns(Heap.Buffer, Item, Where);
+  if (Item.contains("buffer-size"))
+    Heap.DeclaredSize = static_cast<UINT32>(ToNumber(Item["buffer-size"], Where + ".buffer-size"));
+  return Heap;
+}
+
+json FromHeapHob(const HeapHobSpec &Heap) {
+  json Item = {{"handle", HexText(Heap.Handle)}, {"persistence", Heap.Persistence}, {"valid", Heap.Valid},
+               {"size", Heap.Buffer.size()}, {"bytes", ByteRuns(Heap.Buffer)}};
+  if (Heap.DeclaredSize) {
+    Item["buffer-size"] = HexText(*Heap.DeclaredSize);
+  }
+  return Item;
+}
+
+// --- Data fabric registers and the IDS NV table ---
+DataFabricRegister ToDataFabric(const json &Item, const std::string &Where) {
+  CheckKeys(Item, Where, {"function", "offset", "value"});
+  DataFabricRegister Register;
+  UINT64 Function = ToNumber(Item.at("function"), Where + ".function");
+  UINT64 Offset = ToNumber(Item.at("offset"), Where + ".offset");
+  if (Function > 7 || Offset > 0xFFC || Offset % 4 != 0) {
+    Fail(Where, "function must be 0-7 and offset a multiple of 4 below 0x1000");
+  }
+  Register.Function = static_cast<UINT8>(Function);
+  Register.Offset = static_cast<UINT16>(Offset);
+  Register.Value = static_cast<UINT32>(ToNumber(Item.at("value"), Where + ".value"));
+  return Register;
+}
+
+json FromDataFabric(const DataFabricRegister &Register) {
+  return json{{"function", Register.Function}, {"offset", HexText(Register.Offset)}, {"value", HexText(Register.Value)}};
+}
+
+std::vector<UINT8> ToIdsNvOptions(const json &Items, const std::string &Where) {
+  std::vector<IdsNvOption> Options;
+  size_t Index = 0;
+  for (const json &Item : Items) {
+    std::string At = Where + "[" + std::to_string(Index++) + "]";
+    CheckKeys(Item, At, {"id", "size", "value"});
+    IdsNvOption Option;
+    Option.Id = static_cast<UINT16>(ToNumber(Item.at("id"), At + ".id"));
+    Option.Size = static_cast<UINT8>(Item.contains("size") ? ToNumber(Item["size"], At + ".size") : 1);
+    if (Option.Size != 1 && Option.Size != 2 && Option.Size != 4 && Option.Size != 8) {
+      Fail(At, "size must be 1, 2, 4 or 8");
+    }
+    Option.Value = ToNumber(Item.at("value"), At + ".value");
+    Options.push_back(Option);
+  }
+  return IdsNvTableBytes(Options);
 }
 
 // --- Fabric MMIO ---
@@ -247,14 +316,15 @@ json FromTriple(const FabricTriple &Triple) {
 
 FabricMmio ToFabric(const json &Item, const std::string &Where) {
   CheckKeys(Item, Where,
-            {"regions", "second-below-4g", "report-to-gcd", "second-location", "gcd-image-handle", "persistence"});
+            {"regions", "second-below-4g", "report-to-gcd", "second-location", "gcd-image-handle", "persistence",
+             "buffer-size"});
   FabricMmio Fabric;
   if (Item.contains("regions")) {
     size_t Index = 0;
     for (const json &Region : Item["regions"]) {
       std::string At = Where + ".regions[" + std::to_string(Index++) + "]";
       CheckKeys(Region, At,
-                {"socket", "root-bridge", "above-4g", "non-pci", "non-prefetchable", "prefetchable"});
+                {"socket", "root-bridge", "above-4g", "present", "non-pci", "non-prefetchable", "prefetchable"});
       FabricRegion R;
       R.Socket = static_cast<UINT8>(ToNumber(Region.value("socket", json(0)), At + ".socket"));
       R.RootBridge = static_cast<UINT8>(ToNumber(Region.value("root-bridge", json(0)), At + ".root-bridge"));
@@ -262,6 +332,7 @@ FabricMmio ToFabric(const json &Item, const std::string &Where) {
         Fail(At, "socket must be below 4 and root-bridge below 20");
       }
       R.Above4G = Region.contains("above-4g") && ToBool(Region["above-4g"], At + ".above-4g");
+      R.Present = !Region.contains("present") || ToBool(Region["present"], At + ".present");
       if (Region.contains("non-pci")) R.NonPci = ToTriple(Region["non-pci"], At + ".non-pci");
       if (Region.contains("non-prefetchable"))
         R.NonPrefetchable = ToTriple(Region["non-prefetchable"], At + ".non-prefetchable");
@@ -277,6 +348,7 @@ FabricMmio ToFabric(const json &Item, const std::string &Where) {
     Fabric.GcdImageHandle = ToNumber(Item["gcd-image-handle"], Where + ".gcd-image-handle");
   if (Item.contains("persistence"))
     Fabric.Persistence = static_cast<UINT8>(ToNumber(Item["persistence"], Where + ".persistence"));
+  if (Item.contains("buffer-size")) Fabric.BufferSize = ToNumber(Item["buffer-size"], Where + ".buffer-size");
   return Fabric;
 }
 
@@ -286,6 +358,7 @@ json FromFabric(const FabricMmio &Fabric) {
     Regions.push_back({{"socket", R.Socket},
                        {"root-bridge", R.RootBridge},
                        {"above-4g", R.Above4G},
+                       {"present", R.Present},
                        {"non-pci", FromTriple(R.NonPci)},
                        {"non-prefetchable", FromTriple(R.NonPrefetchable)},
                        {"prefetchable", FromTriple(R.Prefetchable)}});
@@ -295,7 +368,8 @@ json FromFabric(const FabricMmio &Fabric) {
               {"report-to-gcd", Fabric.ReportToGcd},
               {"second-location", HexText(Fabric.SecondLocation)},
               {"gcd-image-handle", HexText(Fabric.GcdImageHandle)},
-              {"persistence", Fabric.Persistence}};
+              {"persistence", Fabric.Persistence},
+              {"buffer-size", Fabric.BufferSize}};
 }
 
 // --- Registers, CPUID, GCD ---
@@ -350,7 +424,8 @@ const std::pair<const char *, EFI_GCD_MEMORY_TYPE> kGcdTypes[] = {
 HubSim::Profile ProfileFromJson(const json &Json) {
   CheckKeys(Json, "profile",
             {"name", "system-table-revision", "protocols", "pcds", "pcds-ex", "smm-comm-buffer", "smm-boot-script-ready", "hobs",
-             "fabric-mmio", "registers", "cpuid", "smu-response", "tsc-step", "gcd", "ids-hooks", "ids-nv-table"});
+             "heap-hobs", "fabric-mmio", "registers", "data-fabric", "cpuid", "smu-response", "tsc-step", "gcd",
+             "ids-hooks", "ids-nv-table", "ids-nv-options", "ids-nv-table-size"});
   Profile P;
   if (Json.contains("name")) P.Name = Json["name"].get<std::string>();
   if (Json.contains("system-table-revision"))
@@ -401,7 +476,19 @@ HubSim::Profile ProfileFromJson(const json &Json) {
       P.Hobs.push_back(Hob);
     }
   }
+  if (Json.contains("heap-hobs")) {
+    size_t Index = 0;
+    for (const json &Item : Json["heap-hobs"]) {
+      P.HeapHobs.push_back(ToHeapHob(Item, "heap-hobs[" + std::to_string(Index++) + "]"));
+    }
+  }
   if (Json.contains("fabric-mmio")) P.Fabric = ToFabric(Json["fabric-mmio"], "fabric-mmio");
+  if (Json.contains("data-fabric")) {
+    size_t Index = 0;
+    for (const json &Item : Json["data-fabric"]) {
+      P.DataFabric.push_back(ToDataFabric(Item, "data-fabric[" + std::to_string(Index++) + "]"));
+    }
+  }
   if (Json.contains("registers")) {
     size_t Index = 0;
     for (const json &Item : Json["registers"]) {
@@ -452,7 +539,13 @@ HubSim::Profile ProfileFromJson(const json &Json) {
                             ToNumber(Item.at("status"), At + ".status")});
     }
   }
+  if (Json.contains("ids-nv-table") && Json.contains("ids-nv-options")) {
+    Fail("profile", "give ids-nv-table or ids-nv-options, not both");
+  }
   if (Json.contains("ids-nv-table")) P.IdsNvTable = HexBytes(Json["ids-nv-table"], "ids-nv-table");
+  if (Json.contains("ids-nv-options")) P.IdsNvTable = ToIdsNvOptions(Json["ids-nv-options"], "ids-nv-options");
+  if (Json.contains("ids-nv-table-size"))
+    P.IdsNvReportedSize = static_cast<UINT32>(ToNumber(Json["ids-nv-table-size"], "ids-nv-table-size"));
   return P;
 }
 
@@ -505,12 +598,24 @@ json ProfileToJson(const HubSim::Profile &P) {
   for (const GuidHob &Hob : P.Hobs) {
     Json["hobs"].push_back(FromHob(Hob));
   }
+  if (!P.HeapHobs.empty()) {
+    Json["heap-hobs"] = json::array();
+    for (const HeapHobSpec &Heap : P.HeapHobs) {
+      Json["heap-hobs"].push_back(FromHeapHob(Heap));
+    }
+  }
   if (P.Fabric) {
     Json["fabric-mmio"] = FromFabric(*P.Fabric);
   }
   Json["registers"] = json::array();
   for (const RegisterValue &Register : P.Registers) {
     Json["registers"].push_back(FromRegister(Register));
+  }
+  if (!P.DataFabric.empty()) {
+    Json["data-fabric"] = json::array();
+    for (const DataFabricRegister &Register : P.DataFabric) {
+      Json["data-fabric"].push_back(FromDataFabric(Register));
+    }
   }
   Json["cpuid"] = json::array();
   for (const CpuidValue &Leaf : P.Cpuid) {
@@ -539,6 +644,9 @@ json ProfileToJson(const HubSim::Profile &P) {
   }
   if (!P.IdsNvTable.empty()) {
     Json["ids-nv-table"] = HexString(P.IdsNvTable);
+  }
+  if (P.IdsNvReportedSize) {
+    Json["ids-nv-table-size"] = HexText(*P.IdsNvReportedSize);
   }
   return Json;
 }
