@@ -2,6 +2,8 @@
 // block dump, the profile format and the shipped default profile.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -157,6 +159,103 @@ TEST(HubSimProfile, MistakesAreReportedWithTheirPlace) {
             std::string::npos);
   EXPECT_NE(ErrorOf(R"({"smu-response": "zero"})").find("smu-response"), std::string::npos);
   EXPECT_EQ(ErrorOf(R"({"name": "fine"})"), "");
+}
+
+}  // namespace
+
+// --- Heap buffers, IDS options, MMIO allocation and trace memory ---
+namespace {
+
+std::vector<nlohmann::ordered_json> DefaultTrace() {
+  HubSimTool::HubRun Run(HubSim::DefaultProfile());
+  Run.Run();
+  return HubSimTool::TraceLines(Run.Env().Chipset().Trace(), Run.Platform().Events());
+}
+
+TEST(HubSim, TheDefaultPlatformProgramsTraceMemoryInItsFirstMegabyte) {
+  std::vector<nlohmann::ordered_json> Lines = DefaultTrace();
+  auto Find = [&](auto Match) { return std::find_if(Lines.begin(), Lines.end(), Match); };
+  auto Gcd = Find([](const auto &L) { return L["kind"] == "event" && L["name"] == "gcd" && L["op"] == "allocate"; });
+  auto Pcd = Find([](const auto &L) { return L["kind"] == "event" && L["name"] == "pcd-set" && L["token"] == 806; });
+  auto Write = Find([](const auto &L) { return L["kind"] == "mmio" && L["op"] == "w" && L["addr"] == "0xFED803FC"; });
+  ASSERT_NE(Gcd, Lines.end());
+  ASSERT_NE(Pcd, Lines.end());
+  ASSERT_NE(Write, Lines.end());
+  EXPECT_EQ((*Gcd)["base"], "0xF8000000");
+  EXPECT_EQ((*Gcd)["length"], "0x100000");
+  EXPECT_EQ((*Pcd)["value"], "0xF8000000");
+  EXPECT_EQ((*Write)["value"], "0xF8000001");  // base bits 20-31 and the enable bit
+  EXPECT_LT(Gcd, Pcd);
+  EXPECT_LT(Pcd, Write);
+}
+
+TEST(HubSimProfile, NewPlatformPartsSurviveARoundTrip) {
+  HubSim::Profile Profile = HubSim::DefaultProfile();
+  HubSim::HeapHobSpec Heap;
+  Heap.Handle = 0x1234;
+  Heap.Persistence = 8;
+  Heap.Valid = 0;
+  Heap.Buffer = {0, 1, 2, 0, 0, 3};
+  Heap.DeclaredSize = 64;
+  Profile.HeapHobs = {Heap};
+  Profile.Fabric->BufferSize = 14000;
+  Profile.Fabric->Regions.push_back({1, 3, true, {0x2000000000, 0x100000, 0}, {}, {}, false});
+  Profile.DataFabric.push_back({0, 0xC88, 0x00400003});
+  Profile.IdsNvTable = {0x24, 0x49, 0x4E, 0x56};
+  Profile.IdsNvReportedSize = 40;
+  json Once = HubSimTool::ProfileToJson(Profile);
+  EXPECT_EQ(HubSimTool::ProfileToJson(HubSimTool::ProfileFromJson(Once)), Once);
+}
+
+TEST(HubSimProfile, IdsNvOptionsBuildTheDocumentedTable) {
+  HubSim::Profile Profile = HubSimTool::ProfileFromJson(json::parse(R"({"ids-nv-options": [
+      {"id": "0xD001", "value": "0x7F"}, {"id": "0xD002", "size": 2, "value": "0xBEEF"},
+      {"id": 53251, "size": 4, "value": "0xDEADBEEF"}, {"id": "0xD004", "size": 8, "value": "0x0123456789ABCDEF"}]})"));
+  std::vector<UINT8> Expected = {0x24, 0x49, 0x4E, 0x56};
+  Expected.resize(32, 0);
+  for (UINT8 Byte : {0x01, 0xD0, 0x00, 0x7F, 0x02, 0xD0, 0x01, 0xEF, 0xBE, 0x03, 0xD0, 0x02, 0xEF, 0xBE, 0xAD, 0xDE,
+                     0x04, 0xD0, 0x03, 0xEF, 0xCD, 0xAB, 0x89, 0x67, 0x45, 0x23, 0x01, 0xFF, 0xFF}) {
+    Expected.push_back(Byte);
+  }
+  EXPECT_EQ(Profile.IdsNvTable, Expected);
+}
+
+TEST(HubSimProfile, TheIdsOptionsExampleCarriesItsOptionsIntoTheDataBlock) {
+  HubSimTool::HubRun Run(HubSimTool::LoadProfile(HUB_SIM_PROFILES "/ids-options.json"));
+  Run.Run();
+  const std::vector<UINT8> &Block = Run.Platform().DataBlockAsBuilt();
+  ASSERT_EQ(Block.size(), 1802u);
+  UINT32 Flags = 0;
+  std::memcpy(&Flags, Block.data() + 4, 4);
+  EXPECT_EQ(Flags, 0x40201800u);
+  EXPECT_EQ(Block[0x1A], 1);
+  EXPECT_EQ(std::vector<UINT8>(Block.begin() + 0x25, Block.begin() + 0x29), (std::vector<UINT8>{0x11, 0x22, 0x33, 0x44}));
+  std::vector<UINT32> Handles;
+  for (const HubSim::HeapBufferInfo &Buffer : Run.Platform().HeapBuffers()) Handles.push_back(Buffer.Handle);
+  EXPECT_EQ(Handles, (std::vector<UINT32>{0x1234, 0xA029, 0x5444564E}));
+  EXPECT_EQ(Run.Platform().IdsHookCalls(), (std::vector<UINT32>{0xFFFFFFFE, 0xFFFFFFFE}));
+}
+
+TEST(HubSimProfile, MistakesInTheNewKeysAreReportedWithTheirPlace) {
+  auto ErrorOf = [](const char *Text) -> std::string {
+    try {
+      HubSimTool::ProfileFromJson(json::parse(Text));
+    } catch (const HubSimTool::ProfileError &Error) {
+      return Error.what();
+    }
+    return "";
+  };
+  EXPECT_NE(ErrorOf(R"({"heap-hobs": [{"persistence": 1}]})").find("heap-hobs[0]"), std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"heap-hobs": [{"handle": 1, "flags": 1}]})").find("unknown key \"flags\""), std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"data-fabric": [{"function": 8, "offset": 0, "value": 0}]})").find("data-fabric[0]"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"data-fabric": [{"function": 0, "offset": "0xC81", "value": 0}]})").find("multiple of 4"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"ids-nv-options": [{"id": 1, "size": 3, "value": 0}]})").find("ids-nv-options[0]"),
+            std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"ids-nv-table": "00", "ids-nv-options": []})").find("not both"), std::string::npos);
+  EXPECT_NE(ErrorOf(R"({"fabric-mmio": {"regions": [{"present": 1}]}})").find("present"), std::string::npos);
+  EXPECT_EQ(ErrorOf(R"({"heap-hobs": [{"handle": "0xA029", "size": 16, "bytes": {"0x4": "FF"}}]})"), "");
 }
 
 }  // namespace

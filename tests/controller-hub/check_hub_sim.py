@@ -87,6 +87,25 @@ init = [("0xFEDC900C", 0x80), ("0xFEDC9004", 0), ("0xFEDC9000", 1), ("0xFEDC900C
         ("0xFEDC9008", 1), ("0xFEDC9004", 0), ("0xFEDC9010", 0x1F), ("0xFEDC9010", 0)]
 check(uart_writes == init + [("0xFEDC9000", ord(c)) for c in BANNER], f"UART writes in the trace: {uart_writes}")
 
+def check_trace_memory(path):
+    """The default platform's 1 MB trace window: GCD claim, PCD 806, register."""
+    with open(path) as trace:
+        lines = [json.loads(text) for text in trace]
+    claims = [l for l in lines if l.get("name") == "gcd" and l.get("op") == "allocate"]
+    sets = [l for l in lines if l.get("name") == "pcd-set" and l.get("token") == 806]
+    writes = [l for l in lines if l["kind"] == "mmio" and l["op"] == "w" and l["addr"] == "0xFED803FC"]
+    check(len(claims) == 1 and claims[0]["length"] == "0x100000", f"trace memory GCD claim: {claims}")
+    check(len(sets) == 1 and len(writes) == 1, f"PCD 806 sets {sets}, register writes {writes}")
+    if claims and sets and writes:
+        base = int(claims[0]["base"], 16)
+        check(int(sets[0]["value"], 16) == base, f"PCD 806 {sets[0]['value']} is not the window {base:#x}")
+        value = int(writes[0]["value"], 16)
+        check(value & 0xFFF00000 == base and value & 1, f"0xFED803FC = {value:#x} for the window {base:#x}")
+        check(claims[0]["seq"] < sets[0]["seq"] < writes[0]["seq"], "trace memory steps out of order")
+
+
+check_trace_memory(f"{WORK}/t.jsonl")
+
 bare = run("--profile", f"{PROFILES}/no-hub-hob.json", "--dump-block", f"{WORK}/template.bin")
 check(bare.returncode == 0, f"no-HOB run exited {bare.returncode}: {bare.stderr}")
 with open(f"{WORK}/template.bin", "rb") as dump:

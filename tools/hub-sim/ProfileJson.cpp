@@ -107,6 +107,13 @@ void CheckKeys(const json &Object, const std::string &Where, std::initializer_li
   }
 }
 
+const json &Required(const json &Item, const char *Key, const std::string &Where) {
+  if (!Item.contains(Key)) {
+    Fail(Where, std::string("\"") + Key + "\" is missing");
+  }
+  return Item[Key];
+}
+
 bool ToBool(const json &Value, const std::string &Where) {
   if (!Value.is_boolean()) {
     Fail(Where, "expected true or false");
@@ -242,7 +249,7 @@ json FromHob(const GuidHob &Hob) {
 HeapHobSpec ToHeapHob(const json &Item, const std::string &Where) {
   CheckKeys(Item, Where, {"handle", "persistence", "valid", "data", "size", "bytes", "buffer-size"});
   HeapHobSpec Heap;
-  Heap.Handle = static_cast<UINT32>(ToNumber(Item.at("handle"), Where + ".handle"));
+  Heap.Handle = static_cast<UINT32>(ToNumber(Required(Item, "handle", Where), Where + ".handle"));
   if (Item.contains("persistence"))
     Heap.Persistence = static_cast<UINT8>(ToNumber(Item["persistence"], Where + ".persistence"));
   if (Item.contains("valid")) Heap.Valid = static_cast<UINT8>(ToNumber(Item["valid"], Where + ".valid"));
@@ -267,14 +274,14 @@ json FromHeapHob(const HeapHobSpec &Heap) {
 DataFabricRegister ToDataFabric(const json &Item, const std::string &Where) {
   CheckKeys(Item, Where, {"function", "offset", "value"});
   DataFabricRegister Register;
-  UINT64 Function = ToNumber(Item.at("function"), Where + ".function");
-  UINT64 Offset = ToNumber(Item.at("offset"), Where + ".offset");
+  UINT64 Function = ToNumber(Required(Item, "function", Where), Where + ".function");
+  UINT64 Offset = ToNumber(Required(Item, "offset", Where), Where + ".offset");
   if (Function > 7 || Offset > 0xFFC || Offset % 4 != 0) {
     Fail(Where, "function must be 0-7 and offset a multiple of 4 below 0x1000");
   }
   Register.Function = static_cast<UINT8>(Function);
   Register.Offset = static_cast<UINT16>(Offset);
-  Register.Value = static_cast<UINT32>(ToNumber(Item.at("value"), Where + ".value"));
+  Register.Value = static_cast<UINT32>(ToNumber(Required(Item, "value", Where), Where + ".value"));
   return Register;
 }
 
@@ -289,12 +296,12 @@ std::vector<UINT8> ToIdsNvOptions(const json &Items, const std::string &Where) {
     std::string At = Where + "[" + std::to_string(Index++) + "]";
     CheckKeys(Item, At, {"id", "size", "value"});
     IdsNvOption Option;
-    Option.Id = static_cast<UINT16>(ToNumber(Item.at("id"), At + ".id"));
+    Option.Id = static_cast<UINT16>(ToNumber(Required(Item, "id", At), At + ".id"));
     Option.Size = static_cast<UINT8>(Item.contains("size") ? ToNumber(Item["size"], At + ".size") : 1);
     if (Option.Size != 1 && Option.Size != 2 && Option.Size != 4 && Option.Size != 8) {
       Fail(At, "size must be 1, 2, 4 or 8");
     }
-    Option.Value = ToNumber(Item.at("value"), At + ".value");
+    Option.Value = ToNumber(Required(Item, "value", At), At + ".value");
     Options.push_back(Option);
   }
   return IdsNvTableBytes(Options);

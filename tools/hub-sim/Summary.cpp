@@ -63,6 +63,24 @@ void WritePhaseWrites(std::ostream &Out, const HubRun &Run) {
   Out << "\n";
 }
 
+// The heap buffers the driver shares (from HEAP hand-off blocks or its own)
+// and what it asked the IDS hook extension.
+void WriteHeapBuffersAndIdsCalls(std::ostream &Out, HubSim::HubPlatform &Platform) {
+  std::vector<HubSim::HeapBufferInfo> Buffers = Platform.HeapBuffers();
+  Section(Out, "Heap buffers", Buffers.size());
+  for (const HubSim::HeapBufferInfo &Buffer : Buffers) {
+    Out << "  handle " << Hex(Buffer.Handle) << ": " << Buffer.Size << " bytes, persistence "
+        << static_cast<unsigned>(Buffer.Persistence) << "\n";
+  }
+  const std::vector<UINT32> &Calls = Platform.IdsHookCalls();
+  Section(Out, "IDS hook extension calls", Calls.size());
+  if (!Calls.empty()) {
+    Out << " ";
+    for (UINT32 Hook : Calls) Out << " " << Hex(Hook);
+    Out << "\n";
+  }
+}
+
 }  // namespace
 
 void WriteSummary(std::ostream &Out, HubRun &Run) {
@@ -147,6 +165,7 @@ void WriteSummary(std::ostream &Out, HubRun &Run) {
     Out << "  " << Operation.Operation << " " << Hex(Operation.Base) << " length " << Hex(Operation.Length) << ": "
         << HostEnv::StatusToString(Operation.Status) << "\n";
   }
+  WriteHeapBuffersAndIdsCalls(Out, Platform);
   if (!Platform.UartReceived().empty()) {
     Out << "UART received: \"" << Escaped(Platform.UartReceived()) << "\"\n";
   }

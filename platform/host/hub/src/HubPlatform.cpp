@@ -219,6 +219,27 @@ std::string HubPlatform::DebugText() const {
   return Text;
 }
 
+std::vector<HeapBufferInfo> HubPlatform::HeapBuffers() const {
+  // Node: links, signature, handle, size, persistence, then the buffer at 32.
+  struct Node {
+    LIST_ENTRY Link;
+    UINT32     Signature, Handle, Size;
+    UINT8      Persistence, Valid, Reserved[2];
+  };
+  std::vector<HeapBufferInfo> Buffers;
+  VOID *Interface = nullptr;
+  if (EFI_ERROR(Env_.BootServices()->LocateProtocol(&gQuorHeapBufferProtocolGuid, nullptr, &Interface)) ||
+      Interface == nullptr) {
+    return Buffers;
+  }
+  const LIST_ENTRY *Head = &static_cast<const QUOR_HEAP_BUFFER_PROTOCOL *>(Interface)->ListHead;
+  for (const LIST_ENTRY *Link = Head->ForwardLink; Link != nullptr && Link != Head; Link = Link->ForwardLink) {
+    const auto *Entry = reinterpret_cast<const Node *>(Link);
+    Buffers.push_back({Entry->Handle, Entry->Size, Entry->Persistence, reinterpret_cast<const UINT8 *>(Entry + 1)});
+  }
+  return Buffers;
+}
+
 std::vector<UINT8> HubPlatform::LiveS3Table() const {
   const PcdValue *Table = Pcd(779);
   if (Table == nullptr || Table->Value == 0) {

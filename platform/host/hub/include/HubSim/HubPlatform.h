@@ -112,6 +112,15 @@ struct GcdOperation {
   EFI_STATUS           Status;
 };
 
+// A buffer on the heap buffer list the driver shares through the heap
+// buffer protocol.
+struct HeapBufferInfo {
+  UINT32             Handle;
+  UINT32             Size;
+  UINT8              Persistence;
+  const UINT8       *Buffer;
+};
+
 // One record of the driver's S3 save table.
 struct S3TableRecord {
   UINT16             OpCode;
@@ -174,6 +183,9 @@ class HubPlatform {
   // The data block as the driver built it, copied when the init protocol
   // was installed (just before the first Env task); empty before that.
   const std::vector<UINT8>           &DataBlockAsBuilt() const;
+
+  // The heap buffer list as it is now (empty before the driver publishes it).
+  std::vector<HeapBufferInfo>         HeapBuffers() const;
 
   // The driver's S3 save table as it is now (PCD 779), if it still exists.
   std::vector<UINT8> LiveS3Table() const;
