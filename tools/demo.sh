@@ -59,3 +59,7 @@ build/host/bin/hub-sim --trace "$workdir/trace.jsonl" --dump-block "$workdir/dat
 awk '/^(Entry status|Phases run|Register writes|S3 table records|SMM messages|UART received)/ { print "  " $0 }
      /^Test points/ { print "  " $0; if ((getline codes) > 0 && codes ~ /^  /) print "  " codes }' "$workdir/summary.txt"
 echo "  trace: $(wc -l < "$workdir/trace.jsonl") JSON lines in $workdir/trace.jsonl; data block: $workdir/data-block.bin"
+# Trace memory: the 1 MB window from the fabric MMIO buffer, PCD 806 and the register, as the trace has them.
+echo "  trace memory:"
+grep -E '"name":"gcd","op":"allocate"|"name":"pcd-set","token":806,|"op":"w","width":32,"addr":"0xFED803FC"' \
+  "$workdir/trace.jsonl" | sed 's/^/    /'
