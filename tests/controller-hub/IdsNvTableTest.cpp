@@ -39,7 +39,9 @@ EFI_STATUS EFIAPI MisbehavingExtension(EFI_BOOT_SERVICES *, VOID *Data, UINT32 H
     *Request->Size = gMisbehaviour.SizeAnswer;
     return EFI_SUCCESS;
   }
-  std::memcpy(Request->Buffer, gMisbehaviour.Written.data(), gMisbehaviour.Written.size());
+  if (!gMisbehaviour.Written.empty()) {
+    std::memcpy(Request->Buffer, gMisbehaviour.Written.data(), gMisbehaviour.Written.size());
+  }
   *Request->Size = gMisbehaviour.FetchAnswer;
   return gMisbehaviour.FetchStatus;
 }
