@@ -1,7 +1,8 @@
 // Non-PCI MMIO allocation: hands out 1 MB-aligned MMIO space for devices that
 // are not PCI functions (the trace-memory window) from the per-root-bridge
 // regions the earlier boot phase left in the fabric MMIO manager buffer
-// (heap buffer 0xA029), optionally claiming it in the GCD memory map.
+// (heap buffer 0xA029), optionally claiming it in the GCD memory map. The
+// data fabric registers it reads go through XchDfRead (XchRegisterAccess.h).
 #pragma once
 #include <uefi/Base.h>
 
