@@ -62,7 +62,15 @@ int bignum_mul_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *B, c
 }
 
 int bignum_exp_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *E, const mbedtls_mpi *M) {
-  return Fold(mbedtls_mpi_exp_mod(R, A, E, M, nullptr));
+  // mbedtls 2.28 ignores the result of its final copy into the output: with
+  // the pool exhausted at that moment it reports success and leaves the
+  // output as it was. A fresh output gains limbs only from that copy, so one
+  // still without limbs afterwards shows the copy failed.
+  BigNum Result;
+  if (mbedtls_mpi_exp_mod(Result, A, E, M, nullptr) != 0 || Result.Get()->n == 0) {
+    return -1;
+  }
+  return bignum_copy(R, Result);
 }
 
 int bignum_shift_right(mbedtls_mpi *X, UINTN Bits) { return Fold(mbedtls_mpi_shift_r(X, Bits)); }
