@@ -354,6 +354,9 @@ void PrintKeys(const json &Report) {
   std::cout << "mode:        " << Report["mode"].get<std::string>() << "\n";
   std::cout << "state:       " << Report["state"] << "\n";
   std::cout << "key refresh: " << Report["key_refresh"] << "\n";
+  if (!Report["pmk"].is_null()) {
+    std::cout << "PMK (SAE):   " << Report["pmk"].get<std::string>() << "\n";
+  }
   std::cout << "PTK (TK):    " << Report["ptk"]["key"].get<std::string>() << "\n";
   if (!Report["gtk"].is_null()) {
     std::cout << "GTK:         " << Report["gtk"]["key"].get<std::string>() << "  key id "
@@ -418,6 +421,14 @@ int main(int argc, char **argv) {
     Igtk = Driver->Key(EfiSupplicant80211IGTKKey);
   }
   bool Refreshed = Driver->KeyRefresh().value_or(false);
+  // For SAE, the PMK the exchange produced (what the 4-way handshake used).
+  json Pmk = nullptr;
+  UINT8 PmkBytes[32];
+  UINTN PmkSize = sizeof(PmkBytes);
+  if (C.Security.Auth == AuthAlgorithm::Sae &&
+      Driver->Supplicant()->GetData(Driver->Supplicant(), EfiSupplicant80211PMK, PmkBytes, &PmkSize) == EFI_SUCCESS) {
+    Pmk = ToHex(PmkBytes, sizeof(PmkBytes));
+  }
   json Report = {
       {"result", Result.Connected ? "connected" : "failed"},
       {"mode", C.Security.Name},
@@ -426,6 +437,7 @@ int main(int argc, char **argv) {
       {"ptk", Ptk ? KeyJson(*Ptk, nullptr, 0) : json(nullptr)},
       {"gtk", Gtk && Refreshed ? KeyJson(*Gtk, "rsc", 8) : json(nullptr)},
       {"igtk", Igtk && Refreshed ? KeyJson(*Igtk, "ipn", 6) : json(nullptr)},
+      {"pmk", Result.Connected ? Pmk : json(nullptr)},
       {"frames_sent", Result.FramesSent},
       {"frames_received", Result.FramesReceived},
       {"drops", Result.Drops},
