@@ -11,8 +11,9 @@ constexpr UINTN SAE_COMMIT_LEN = 2 + 3 * 32;
 constexpr UINTN SAE_CONFIRM_VALUE_LEN = 32;
 constexpr UINTN SAE_CONFIRM_LEN = 2 + SAE_CONFIRM_VALUE_LEN;
 
-// Releases the group, every big number and point of the context and
-// initialises them again; the lengths go to 0 and the exchange to None.
+// Releases the group, every big number and point of the context (and the
+// cached Montgomery constant) and initialises them again; the lengths go to
+// 0 and the exchange to None.
 // SendConfirm, GroupId, SaePmk and SaeKck are left as they are.
 void sae_clear(SAE_CONTEXT *Ctx);
 

@@ -34,12 +34,13 @@ void TrimToPrimeBits(UINT8 *Buffer, UINTN Length, const mbedtls_mpi *Prime) {
 }
 
 // The Legendre symbol (A | P) as 1, 0 or -1 in *Symbol; a failing step is
-// reported as such (-1) rather than read as a non-residue.
-int LegendreSymbol(const mbedtls_mpi *A, const mbedtls_mpi *P, int *Symbol) {
+// reported as such (-1) rather than read as a non-residue. MontgomeryRR
+// caches R^2 mod P across calls.
+int LegendreSymbol(const mbedtls_mpi *A, const mbedtls_mpi *P, mbedtls_mpi *MontgomeryRR, int *Symbol) {
   BigNum Exponent;
   BigNum Power;
   if (bignum_sub_int(Exponent, P, 1) != 0 || bignum_shift_right(Exponent, 1) != 0 ||
-      bignum_exp_mod(Power, A, Exponent, P) != 0) {
+      bignum_exp_mod_rr(Power, A, Exponent, P, MontgomeryRR) != 0) {
     return -1;
   }
   *Symbol = bignum_cmp_int(Power, 1) == 0 ? 1 : (bignum_cmp_int(Power, 0) == 0 ? 0 : -1);
@@ -63,14 +64,10 @@ void SwapPoints(mbedtls_ecp_point *A, mbedtls_ecp_point *B) {
 // pwd-seed's last byte, the negation chosen without a branch.
 int SolveForY(const SAE_CONTEXT *Ctx, const mbedtls_mpi *X, UINT8 Parity, mbedtls_mpi *Y) {
   const mbedtls_mpi *Prime = &Ctx->Prime;
-  BigNum A;
-  BigNum B;
   BigNum RightSide;
   BigNum Negated;
-  if (ecc_get_a(Ctx->Group, A) != 0 || ecc_get_b(Ctx->Group, B) != 0 ||
-      bignum_mul_mod(RightSide, X, X, Prime) != 0 || bignum_add(RightSide, RightSide, A) != 0 ||
-      bignum_mul_mod(RightSide, X, RightSide, Prime) != 0 || bignum_add_mod(RightSide, RightSide, B, Prime) != 0 ||
-      bignum_sqrt_mod(Y, RightSide, Prime) != 0 || bignum_sub(Negated, Prime, Y) != 0) {
+  if (ecc_curve_y2(Ctx->Group, Prime, X, RightSide) != 0 || bignum_sqrt_mod(Y, RightSide, Prime) != 0 ||
+      bignum_sub(Negated, Prime, Y) != 0) {
     return -1;
   }
   UINT8 Flip = static_cast<UINT8>((bignum_get_bit(Y, 0) ^ Parity) & 1);
@@ -87,6 +84,7 @@ int sae_get_qr_qnr(const mbedtls_mpi *Prime, UINTN PrimeLen, mbedtls_mpi *Qr, mb
   if (!Buffer) {
     return -1;
   }
+  BigNum MontgomeryRR;
   bool HaveQr = false;
   bool HaveQnr = false;
   for (UINTN Draw = 0; Draw < QR_QNR_MAX_DRAWS && !(HaveQr && HaveQnr); ++Draw) {
@@ -100,7 +98,7 @@ int sae_get_qr_qnr(const mbedtls_mpi *Prime, UINTN PrimeLen, mbedtls_mpi *Qr, mb
     if (bignum_cmp(Candidate, Prime) >= 0) {
       continue;
     }
-    if (LegendreSymbol(Candidate, Prime, &Symbol) != 0) {
+    if (LegendreSymbol(Candidate, Prime, MontgomeryRR, &Symbol) != 0) {
       break;
     }
     bool *Have = Symbol == 1 ? &HaveQr : (Symbol == -1 ? &HaveQnr : nullptr);
@@ -143,7 +141,7 @@ int sae_is_residue_blind(SAE_CONTEXT *Ctx, ECC_GROUP * /*Group*/, const mbedtls_
     return -1;
   }
   int Symbol = 0;
-  if (LegendreSymbol(Num, Prime, &Symbol) != 0) {
+  if (LegendreSymbol(Num, Prime, &Ctx->PrimeRR, &Symbol) != 0) {
     return -1;
   }
   // A residue v stays a residue times qr and becomes a non-residue times qnr.
