@@ -1,5 +1,15 @@
 # Flags and helpers for freestanding code and UEFI images.
 
+if(FW_EFI)
+  # clang aimed at windows-msvc simulates MSVC, and the Generic platform then
+  # leaves it without dependency-file flags: header changes would not rebuild
+  # the objects that include them (a changed record layout would link stale
+  # objects against new ones).
+  foreach(lang C CXX)
+    set(CMAKE_DEPFILE_FLAGS_${lang} "-MD -MT <DEP_TARGET> -MF <DEP_FILE>")
+  endforeach()
+endif()
+
 # Compile options every driver and support-library source gets.
 add_library(fw_freestanding INTERFACE)
 target_compile_features(fw_freestanding INTERFACE cxx_std_20)

@@ -10,6 +10,7 @@
 #include "OwnElement.h"
 #include "wpa/Handshake.h"
 #include "Pmk.h"
+#include "sae/SaeExchange.h"
 
 namespace {
 
@@ -152,6 +153,9 @@ constexpr SET_DATA_ENTRY SetDataTable[] = {
     {EfiSupplicant80211PMK, SUP_PMK_LEN, SetPmk},
     {EfiSupplicant80211GroupMgmtCipherSuite, 6, SetGroupMgmtCipher},
     {EfiSupplicant80211MfpCapability, 2, SetMfpCapability},
+    // The peer's commit is checked field by field (status values 7-11).
+    {EfiSupplicantSaeCommit, 0, SaeProcessPeerCommit},
+    {EfiSupplicantSaeConfirm, SAE_CONFIRM_LEN, SaeVerifyPeerConfirm},
 };
 
 // ---------------------------------------------------------------------------
@@ -358,6 +362,8 @@ constexpr GET_DATA_ENTRY GetDataTable[] = {
     {EfiSupplicant80211IGTK, KeyListSize, KeyListSize, GetIgtkList},
     {EfiSupplicant80211PMK, SUP_PMK_LEN, SUP_PMK_LEN, GetPmk},
     {EfiSupplicant80211IGTKKey, KeySize, KeySize, GetIgtkKey},
+    {EfiSupplicantSaeCommit, SAE_COMMIT_LEN, SAE_COMMIT_LEN, SaeBuildOwnCommit},
+    {EfiSupplicantSaeConfirm, SAE_CONFIRM_LEN, SAE_CONFIRM_LEN, SaeBuildOwnConfirm},
 };
 
 template <typename Entry, UINTN Count>

@@ -8,6 +8,7 @@
 
 #include "Random.h"
 #include "SupProtocol.h"
+#include "sae/CommitConfirm.h"
 
 constinit EFI_DRIVER_BINDING_PROTOCOL gNorvSupDriverBinding = {
     SupDriverBindingSupported, SupDriverBindingStart, SupDriverBindingStop, NORV_SUP_DRIVER_VERSION, nullptr,
@@ -224,7 +225,11 @@ EFI_STATUS SupCreateInstance(SUP_SERVICE *Service, SUP_INSTANCE **Instance) {
   return EFI_SUCCESS;
 }
 
-VOID SupFreeInstance(SUP_INSTANCE *Instance) { FreePoolSecure(Instance, sizeof(*Instance)); }
+VOID SupFreeInstance(SUP_INSTANCE *Instance) {
+  // The SAE context owns mbedtls objects in pool memory of their own.
+  sae_clear(&Instance->Sae);
+  FreePoolSecure(Instance, sizeof(*Instance));
+}
 
 EFI_STATUS EFIAPI SupServiceBindingCreateChild(EFI_SERVICE_BINDING_PROTOCOL *This, EFI_HANDLE *ChildHandle) {
   if (This == nullptr || ChildHandle == nullptr) {

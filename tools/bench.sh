@@ -91,6 +91,39 @@ connect, pbkdf2 = best["BM_Wpa2Connect"], best["BM_Pbkdf2Psk/own"]
 print("BM_Wpa2Connect %.0f us, BM_Pbkdf2Psk/own %.0f us" % (connect / 1e3, pbkdf2 / 1e3))
 ratio = connect / pbkdf2
 print("Wpa2Connect / Pbkdf2Psk = %.3f (goal <= 1.05): %s" % (ratio, "met" if ratio <= 1.05 else "MISSED"))
+mul, exp = best["BM_EcpMulP256"], best["BM_ModExpP256"]
+print("BM_EcpMulP256 %.0f us, BM_ModExpP256 %.1f us" % (mul / 1e3, exp / 1e3))
+for name in ("BM_SaeCommit", "BM_SaePeerCommit", "BM_Wpa3Connect"):
+    print("%-17s %6.0f us = %5.2f EcpMul = %6.1f ModExp" % (name, best[name] / 1e3, best[name] / mul, best[name] / exp))
+ratio = best["BM_Wpa3Connect"] / (3 * mul + 45 * exp)
+print("Wpa3Connect / (3 EcpMul + 45 ModExp) = %.3f (goal <= 1.0): %s" % (ratio, "met" if ratio <= 1.0 else "MISSED"))
+PY
+fi
+
+# --- sae-cost: the WPA3 ratio in instructions (callgrind), which a busy machine
+# cannot disturb
+if [ -x "$BIN/sae-cost" ] && command -v valgrind >/dev/null; then
+  echo "== $BIN/sae-cost under callgrind"
+  ran=1
+  valgrind --tool=callgrind --collect-atstart=no --callgrind-out-file="$OUT/sae-cost.out" "$BIN/sae-cost" \
+    2>/dev/null
+  python3 - "$OUT"/sae-cost.out.* <<'PY'
+import sys
+
+counts = {}
+for path in sys.argv[1:]:
+    name = total = None
+    for line in open(path):
+        if line.startswith("desc: Trigger: Client Request: "):
+            name = line.split(": ", 3)[3].strip()
+        elif line.startswith("summary: "):
+            total = int(line.split()[1])
+    if name:
+        counts[name] = total
+mul, exp, connect = counts["ecp-mul"], counts["mod-exp"], counts["wpa3-connect"]
+print("instructions: EcpMul %d, ModExp %d, Wpa3Connect (station side) %d" % (mul, exp, connect))
+ratio = connect / (3 * mul + 45 * exp)
+print("Wpa3Connect / (3 EcpMul + 45 ModExp) in instructions = %.3f" % ratio)
 PY
 fi
 

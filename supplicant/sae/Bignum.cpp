@@ -62,7 +62,20 @@ int bignum_mul_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *B, c
 }
 
 int bignum_exp_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *E, const mbedtls_mpi *M) {
-  return Fold(mbedtls_mpi_exp_mod(R, A, E, M, nullptr));
+  return bignum_exp_mod_rr(R, A, E, M, nullptr);
+}
+
+int bignum_exp_mod_rr(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *E, const mbedtls_mpi *M,
+                      mbedtls_mpi *MontgomeryRR) {
+  // mbedtls 2.28 ignores the result of its final copy into the output: with
+  // the pool exhausted at that moment it reports success and leaves the
+  // output as it was. A fresh output gains limbs only from that copy, so one
+  // still without limbs afterwards shows the copy failed.
+  BigNum Result;
+  if (mbedtls_mpi_exp_mod(Result, A, E, M, MontgomeryRR) != 0 || Result.Get()->n == 0) {
+    return -1;
+  }
+  return bignum_copy(R, Result);
 }
 
 int bignum_shift_right(mbedtls_mpi *X, UINTN Bits) { return Fold(mbedtls_mpi_shift_r(X, Bits)); }
@@ -103,22 +116,10 @@ int bignum_legendre(const mbedtls_mpi *A, const mbedtls_mpi *P) {
 }
 
 int bignum_sqrt_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *P) {
-  // Square-and-multiply over the bits of P + 1 from the top down to bit 2,
-  // which are exactly the bits of (P + 1) / 4. The root is built in a
-  // temporary so that R may alias A or P.
-  static constexpr UINT8 One = 1;
+  // (P + 1) / 4: the bits of P + 1 above bit 1.
   BigNum Exponent;
-  BigNum Root;
-  if (bignum_add_int(Exponent, P, 1) != 0 || bignum_from_bytes(Root, &One, 1) != 0) {
+  if (bignum_add_int(Exponent, P, 1) != 0 || bignum_shift_right(Exponent, 2) != 0) {
     return -1;
   }
-  for (int Bit = bignum_bits(Exponent) - 1; Bit >= 2; --Bit) {
-    if (bignum_mul_mod(Root, Root, Root, P) != 0) {
-      return -1;
-    }
-    if (bignum_get_bit(Exponent, static_cast<UINTN>(Bit)) == 1 && bignum_mul_mod(Root, Root, A, P) != 0) {
-      return -1;
-    }
-  }
-  return bignum_copy(R, Root);
+  return bignum_exp_mod(R, A, Exponent, P);
 }

@@ -32,6 +32,12 @@ int bignum_add_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *B, c
 int bignum_mul_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *B, const mbedtls_mpi *M);
 // R = A^E mod M (M odd).
 int bignum_exp_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *E, const mbedtls_mpi *M);
+// The same for many exponentiations modulo one M: MontgomeryRR (R^2 mod M)
+// is computed by the first call, when it is still empty, and reused by the
+// later ones, which saves a long division each. The caller owns it and
+// releases it with bignum_free.
+int bignum_exp_mod_rr(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *E, const mbedtls_mpi *M,
+                      mbedtls_mpi *MontgomeryRR);
 int bignum_shift_right(mbedtls_mpi *X, UINTN Bits);
 // X = Y when Flag is set, unchanged otherwise, with the same memory accesses
 // either way. Any non-zero Flag counts as set.
@@ -50,7 +56,8 @@ int bignum_get_bit(const mbedtls_mpi *A, UINTN Index);
 // also gives -1, so a failure reads as a non-residue.
 int bignum_legendre(const mbedtls_mpi *A, const mbedtls_mpi *P);
 // R = A^((P + 1) / 4) mod P, a square root of A when A is a residue and
-// P = 3 mod 4 (true for the P-256 prime).
+// P = 3 mod 4 (true for the P-256 prime). One Montgomery exponentiation, not
+// a chain of multiplications each reduced by division.
 int bignum_sqrt_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *P);
 
 // Owns one big number for the length of a scope: initialised on

@@ -7,12 +7,15 @@
 #include <Library/PrintLib.h>
 
 #include "../Random.h"
+#include "SecretBuffer.h"
 
 namespace {
 
 int Fold(int MbedtlsResult) { return MbedtlsResult == 0 ? 0 : -1; }
 
-// Ample for an uncompressed point (2n + 1 = 65 bytes for P-256).
+// Ample for an uncompressed point (2n + 1 = 65 bytes for P-256). The
+// coordinates may be secret (the password element, the shared point), so the
+// buffer is cleared on the way out.
 constexpr UINTN POINT_BUFFER_SIZE = 2048;
 
 // Copies one constant of the group; -1 when the group or the target is missing.
@@ -119,13 +122,14 @@ int ecc_point_from_xy(const ECC_GROUP *Group, const mbedtls_mpi *X, const mbedtl
     return -1;
   }
   UINTN Length = mbedtls_mpi_size(&Group->Group.P);
-  UINT8 Encoded[POINT_BUFFER_SIZE] = {};
-  Encoded[0] = 0x04;
-  if (bignum_to_bytes(X, Encoded + 1, Length) != 0 || bignum_to_bytes(Y, Encoded + 1 + Length, Length) != 0) {
+  SecretBuffer<POINT_BUFFER_SIZE> Encoded;
+  Encoded.Bytes[0] = 0x04;
+  if (bignum_to_bytes(X, Encoded.Bytes + 1, Length) != 0 ||
+      bignum_to_bytes(Y, Encoded.Bytes + 1 + Length, Length) != 0) {
     return -1;
   }
   // mbedtls error codes are negative: passed on as they are.
-  return mbedtls_ecp_point_read_binary(&Group->Group, P, Encoded, 2 * Length + 1);
+  return mbedtls_ecp_point_read_binary(&Group->Group, P, Encoded.Bytes, 2 * Length + 1);
 }
 
 int ecc_point_to_xy(const ECC_GROUP *Group, mbedtls_mpi *X, mbedtls_mpi *Y, const mbedtls_ecp_point *P) {
@@ -133,13 +137,14 @@ int ecc_point_to_xy(const ECC_GROUP *Group, mbedtls_mpi *X, mbedtls_mpi *Y, cons
     return -1;
   }
   UINTN Length = mbedtls_mpi_size(&Group->Group.P);
-  UINT8 Encoded[POINT_BUFFER_SIZE] = {};
+  SecretBuffer<POINT_BUFFER_SIZE> Encoded;
   size_t Written = 0;
-  if (mbedtls_ecp_point_write_binary(&Group->Group, P, MBEDTLS_ECP_PF_UNCOMPRESSED, &Written, Encoded,
+  if (mbedtls_ecp_point_write_binary(&Group->Group, P, MBEDTLS_ECP_PF_UNCOMPRESSED, &Written, Encoded.Bytes,
                                      2 * Length + 1) != 0) {
     return -1;
   }
-  if (bignum_from_bytes(X, Encoded + 1, Length) != 0 || bignum_from_bytes(Y, Encoded + 1 + Length, Length) != 0) {
+  if (bignum_from_bytes(X, Encoded.Bytes + 1, Length) != 0 ||
+      bignum_from_bytes(Y, Encoded.Bytes + 1 + Length, Length) != 0) {
     return -1;
   }
   return 0;
@@ -148,15 +153,15 @@ int ecc_point_to_xy(const ECC_GROUP *Group, mbedtls_mpi *X, mbedtls_mpi *Y, cons
 int ecc_curve_y2(const ECC_GROUP *Group, const mbedtls_mpi *Prime, const mbedtls_mpi *X, mbedtls_mpi *R) {
   BigNum A;
   BigNum B;
-  BigNum Cube;
   BigNum Sum;
   if (ecc_get_a(Group, A) != 0 || ecc_get_b(Group, B) != 0 || Prime == nullptr || X == nullptr || R == nullptr) {
     return -1;
   }
-  // Built in temporaries so that R may alias X or Prime.
-  if (bignum_mul_mod(Cube, X, X, Prime) != 0 || bignum_mul_mod(Cube, Cube, X, Prime) != 0 ||
-      bignum_mul_mod(Sum, A, X, Prime) != 0 || bignum_add_mod(Sum, Sum, Cube, Prime) != 0 ||
-      bignum_add_mod(Sum, Sum, B, Prime) != 0) {
+  // ((x^2 mod p) + a) * x + b, reduced twice instead of after every step:
+  // the same value as x^3 + a*x + b mod p for three long divisions, not five.
+  // Built in a temporary so that R may alias X or Prime.
+  if (bignum_mul_mod(Sum, X, X, Prime) != 0 || bignum_add(Sum, Sum, A) != 0 ||
+      bignum_mul_mod(Sum, Sum, X, Prime) != 0 || bignum_add_mod(Sum, Sum, B, Prime) != 0) {
     return -1;
   }
   return bignum_copy(R, Sum);

@@ -129,9 +129,19 @@ const UINT8 *KekOf(const UINT8 *Ptk) { return Ptk + SUP_KCK_LEN; }
 // Message 1 -> message 2
 // ---------------------------------------------------------------------------
 
+// Without a PMK the PTK would come from an all-zero key anyone can compute.
+// Under the SAE AKM only a PMK from SAE (or one the caller hands in, such as
+// a cached one) will do: a message 2 keyed from the pass-phrase PMK would let
+// a rogue access point that skips SAE guess the password offline.
+bool HasPmkForAkm(const SUP_INSTANCE *Instance) {
+  if (Instance->AkmFlags == SUP_AKM_SAE) {
+    return Instance->PmkSource == SUP_PMK_SOURCE::Sae || Instance->PmkSource == SUP_PMK_SOURCE::Given;
+  }
+  return Instance->PmkSource != SUP_PMK_SOURCE::None;
+}
+
 EFI_STATUS AnswerMessage1(SUP_INSTANCE *Instance, const RECEIVED_FRAME &Frame, UINT8 *Buffer, UINTN *BufferSize) {
-  // Without a PMK the PTK would come from an all-zero key anyone can compute.
-  if (Instance->PmkSource == SUP_PMK_SOURCE::None || !IsFreshReplayCounter(Instance, Frame)) {
+  if (!HasPmkForAkm(Instance) || !IsFreshReplayCounter(Instance, Frame)) {
     return EFI_PROTOCOL_ERROR;
   }
   RESPONSE Response = ResponseTemplate(Instance, Frame, KEY_INFO_KEY_TYPE_PAIRWISE, Instance->SNonce, nullptr);

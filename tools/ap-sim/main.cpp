@@ -1,10 +1,16 @@
 // ap-sim: the access point of the station simulator's line protocol. Reads
 // the station's frames from standard input, writes its own to standard
 // output (one hexadecimal MPDU per line), logs to standard error, and checks
-// every field the station sends. Exit status 0 when every check passed, 1
-// when one failed, 2 for a usage error.
+// every field the station sends. For wpa3-sae it first runs SAE with the
+// station (Authentication frames, algorithm 3) and uses the PMK of that
+// exchange. Exit status 0 when every check passed, 1 when one failed, 2 for
+// a usage error.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
+
+#include <HostEnv/Environment.h>
+#include <Library/UefiLib.h>
+#include <SaeAuthenticator.h>
 
 #include <fstream>
 #include <iostream>
@@ -30,6 +36,8 @@ constexpr std::uint16_t StatusRobustPolicyViolation = 31;
 const std::vector<std::string> AttackNames = {
     "truncated",     "keydata-past-end", "oversize-keydata", "wrong-anonce",  "forged-msg3",
     "replay-msg3",   "forged-group1",    "replay-group1",    "retransmit-msg1", "new-anonce",
+    // wpa3-sae only: the station's own commit or confirm sent back to it.
+    "sae-reflect-commit", "sae-reflect-confirm",
 };
 
 struct Options {
@@ -78,6 +86,7 @@ class AccessPoint {
   Reply Exchange(const Bytes &Mpdu, const char *What);
   Bytes ExchangeEapol(const Bytes &Eapol, const char *What);
   void  ExpectDrop(const Bytes &Eapol, const char *Attack);
+  void  ExpectDropOfFrame(const Bytes &Mpdu, const char *Attack);
   void  Check(VERDICT Verdict, const char *What);
   using AcceptFunction = VERDICT (Authenticator::*)(const UINT8 *, UINTN);
   // Sends the Length bytes in Frame_ and has the authenticator check the answer.
@@ -86,6 +95,8 @@ class AccessPoint {
 
   Frame ReceiveAuthentication();
   Frame Authenticate(const Frame &Request);
+  Frame AuthenticateWithSae(const Frame &Request);
+  Frame SendSae(UINT16 Transaction, const Bytes &Body, const char *What);
   void  Associate(const Frame &Request);
   void  FourWayHandshake();
   void  GroupHandshake();
@@ -95,6 +106,8 @@ class AccessPoint {
   LineChannel    Channel_;
   Clock::time_point Deadline_;
   Authenticator  Ap_;
+  authenticator::SaeAuthenticator Sae_;
+  bool           SaeDone_ = false;
   bool           MfpInUse_ = false;
   unsigned       DroppedAttacks_ = 0;
   UINT8          Frame_[authenticator::MAX_FRAME_LEN];
@@ -145,7 +158,11 @@ Bytes AccessPoint::ExchangeEapol(const Bytes &Eapol, const char *What) {
 }
 
 void AccessPoint::ExpectDrop(const Bytes &Eapol, const char *Attack) {
-  Reply R = Exchange(BuildDataToStation(Opts_.StationMac, Opts_.ApMac, Eapol), Attack);
+  ExpectDropOfFrame(BuildDataToStation(Opts_.StationMac, Opts_.ApMac, Eapol), Attack);
+}
+
+void AccessPoint::ExpectDropOfFrame(const Bytes &Mpdu, const char *Attack) {
+  Reply R = Exchange(Mpdu, Attack);
   if (!R.Dropped) {
     throw Failure(std::string("station answered the ") + Attack + " frame instead of dropping it");
   }
@@ -197,6 +214,77 @@ Frame AccessPoint::Authenticate(const Frame &Request) {
     throw Failure("the answer to authentication is not an association request: " + R.Line);
   }
   return *R.Parsed;
+}
+
+// One SAE Authentication frame to the station and its answer, which must be
+// a frame.
+Frame AccessPoint::SendSae(UINT16 Transaction, const Bytes &Body, const char *What) {
+  Authentication Auth;
+  Auth.Algorithm = kAuthSae;
+  Auth.Transaction = Transaction;
+  Auth.Body = Body;
+  Reply R = Exchange(BuildAuthentication(Opts_.StationMac, Opts_.ApMac, Opts_.ApMac, Auth), What);
+  if (R.Dropped) {
+    throw Failure(std::string("station dropped ") + What + ": " + R.Line);
+  }
+  return *R.Parsed;
+}
+
+// SAE: the station's commit in, ours out and its confirm back, ours out and
+// its association request back. Every SAE check of the station's side is
+// the independent authenticator's.
+Frame AccessPoint::AuthenticateWithSae(const Frame &Request) {
+  const Authentication &Auth = Request.Auth;
+  if (Request.Addr1 != Opts_.ApMac || Request.Addr2 != Opts_.StationMac || Request.Addr3 != Opts_.ApMac) {
+    throw Failure("SAE commit addressed wrongly");
+  }
+  if (Auth.Algorithm != kAuthSae || Auth.Transaction != 1 || Auth.Status != 0) {
+    throw Failure("first frame is not an SAE commit (algorithm 3, transaction 1, status 0)");
+  }
+  using authenticator::SAE_VERDICT;
+  SAE_VERDICT Verdict =
+      Sae_.Start(Opts_.ApMac.data(), Opts_.StationMac.data(), reinterpret_cast<const UINT8 *>(Opts_.Passphrase.data()),
+                 Opts_.Passphrase.size(), {FillRandom, nullptr});
+  if (Verdict == SAE_VERDICT::Ok) {
+    Verdict = Sae_.AcceptCommit(Auth.Body.data(), Auth.Body.size());
+  }
+  if (Verdict != SAE_VERDICT::Ok) {
+    throw Failure(std::string("SAE commit of the station rejected: ") + authenticator::SaeVerdictName(Verdict));
+  }
+  Authentication Reflected;
+  Reflected.Algorithm = kAuthSae;
+  Reflected.Transaction = 1;
+  Reflected.Body = Auth.Body;
+  if (Wants("sae-reflect-commit")) {
+    ExpectDropOfFrame(BuildAuthentication(Opts_.StationMac, Opts_.ApMac, Opts_.ApMac, Reflected),
+                      "sae-reflect-commit");
+  }
+  Bytes Commit(authenticator::SAE_COMMIT_LEN);
+  Sae_.Commit(Commit.data(), Commit.size());
+  Frame Answer = SendSae(1, Commit, "SAE commit");
+  if (Answer.Kind != FrameKind::Authentication || Answer.Auth.Algorithm != kAuthSae || Answer.Auth.Transaction != 2 ||
+      Answer.Auth.Status != 0 || Answer.Addr1 != Opts_.ApMac || Answer.Addr2 != Opts_.StationMac) {
+    throw Failure("the answer to the SAE commit is not an SAE confirm from the station");
+  }
+  Verdict = Sae_.AcceptConfirm(Answer.Auth.Body.data(), Answer.Auth.Body.size());
+  if (Verdict != SAE_VERDICT::Ok) {
+    throw Failure(std::string("SAE confirm of the station rejected: ") + authenticator::SaeVerdictName(Verdict));
+  }
+  if (Wants("sae-reflect-confirm")) {
+    Reflected.Transaction = 2;
+    Reflected.Body = Answer.Auth.Body;
+    ExpectDropOfFrame(BuildAuthentication(Opts_.StationMac, Opts_.ApMac, Opts_.ApMac, Reflected),
+                      "sae-reflect-confirm");
+  }
+  Bytes Confirm(authenticator::SAE_CONFIRM_LEN);
+  Sae_.Confirm(Confirm.data(), Confirm.size());
+  Frame Association = SendSae(2, Confirm, "SAE confirm");
+  if (Association.Kind != FrameKind::AssociationRequest) {
+    throw Failure("the answer to the SAE confirm is not an association request");
+  }
+  SaeDone_ = true;
+  std::cerr << "ap-sim: SAE complete\n";
+  return Association;
 }
 
 void AccessPoint::Associate(const Frame &Request) {
@@ -251,8 +339,10 @@ void AccessPoint::Associate(const Frame &Request) {
   Config.Mode = M.Handshake;
   std::copy(Opts_.ApMac.begin(), Opts_.ApMac.end(), Config.ApMac);
   std::copy(Opts_.StationMac.begin(), Opts_.StationMac.end(), Config.StaMac);
-  if (psk_from_passphrase(Opts_.Passphrase.data(), Opts_.Passphrase.size(), Opts_.Ssid.data(), Opts_.Ssid.size(),
-                          Config.Pmk) != 1) {
+  if (SaeDone_) {
+    std::copy(Sae_.Pmk(), Sae_.Pmk() + authenticator::PMK_LEN, Config.Pmk);
+  } else if (psk_from_passphrase(Opts_.Passphrase.data(), Opts_.Passphrase.size(), Opts_.Ssid.data(),
+                                 Opts_.Ssid.size(), Config.Pmk) != 1) {
     throw Failure("pass phrase or SSID too long for PSK derivation");
   }
   Config.Mfp = MfpInUse_;
@@ -310,10 +400,7 @@ void AccessPoint::GroupHandshake() {
 
 void AccessPoint::Run() {
   Frame Request = ReceiveAuthentication();
-  if (Opts_.Security.Auth != AuthAlgorithm::OpenSystem) {
-    throw Failure("SAE authentication is not available yet");
-  }
-  Associate(Authenticate(Request));
+  Associate(Opts_.Security.Auth == AuthAlgorithm::Sae ? AuthenticateWithSae(Request) : Authenticate(Request));
   FourWayHandshake();
 
   unsigned GroupHandshakes = Opts_.Rekeys;
@@ -361,6 +448,7 @@ void AccessPoint::WriteKeys(const std::string &Path) const {
       {"snonce", ToHex(Ap_.SNonce(), authenticator::NONCE_LEN)},
       {"gtk", KeyJson(Ap_.Gtk(), "rsc", authenticator::RSC_LEN)},
       {"igtk", MfpInUse_ ? KeyJson(Ap_.Igtk(), "ipn", authenticator::IPN_LEN) : nlohmann::json(nullptr)},
+      {"pmk", SaeDone_ ? nlohmann::json(ToHex(Sae_.Pmk(), authenticator::PMK_LEN)) : nlohmann::json(nullptr)},
       {"attacks_dropped", DroppedAttacks_},
   };
   std::ofstream(Path) << Keys.dump() << "\n";
@@ -375,7 +463,7 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   App.add_option("--passphrase", Opts->Passphrase, "pass phrase")->required();
   App.add_option("--ap-mac", ApMacText, "access point address");
   App.add_option("--sta-mac", StaMacText, "station address");
-  App.add_option("--mfp", MfpText, "off|capable|required");
+  CLI::Option *MfpOption = App.add_option("--mfp", MfpText, "off|capable|required (default off; capable for wpa3-sae)");
   App.add_option("--rekeys", Opts->Rekeys, "group-key handshakes after the 4-way handshake (default 1)");
   App.add_option("--attack", Attacks, "attack frames to send (each must be dropped), or 'all'");
   App.add_option("--keys-out", Opts->KeysOut, "write the access point's keys as JSON to this file");
@@ -406,6 +494,10 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   }
   Opts->Security = *M;
   Opts->MfpSetting = *MfpValue;
+  // WPA3 requires management-frame protection to be at least offered.
+  if (M->Auth == AuthAlgorithm::Sae && MfpOption->count() == 0) {
+    Opts->MfpSetting = Mfp::Capable;
+  }
   Opts->ApMac = *Ap;
   Opts->StationMac = *Sta;
   return 0;
@@ -419,10 +511,11 @@ int main(int argc, char **argv) {
   if (Parsed != 0) {
     return Parsed < 0 ? 0 : Parsed;
   }
-  if (Opts.Security.Auth == AuthAlgorithm::Sae) {
-    std::cerr << "ap-sim: mode wpa3-sae is not available yet\n";
-    return 2;
-  }
+  // The SAE arithmetic (mbedtls) takes its memory from a UEFI pool: the
+  // host environment provides one.
+  HostEnv::Environment Env;
+  gST = Env.SystemTable();
+  gBS = Env.BootServices();
   AccessPoint Ap(Opts);
   int Result = 0;
   try {

@@ -52,19 +52,31 @@ struct HANDSHAKE_CASE {
 
 class HandshakeRun {
  public:
-  HandshakeRun(TestReporter &Report, const TestChild &Child, const HANDSHAKE_CASE &Case)
-      : Report_(Report), Child_(Child), Case_(Case) {
+  HandshakeRun(TestReporter &Report, const TestChild &Child, const HANDSHAKE_CASE &Case,
+               const UINT8 *StaMac = StationMac, const UINT8 *ApAddress = ApMac)
+      : Report_(Report), Child_(Child), Case_(Case), StaMac_(StaMac), ApMac_(ApAddress) {
     ZeroMem(&Random_, sizeof(Random_));
     EFI_TIME Now = {};
     gRT->GetTime(&Now, nullptr);
     CopyMem(Random_.Seed, &Now, sizeof(Random_.Seed));
   }
 
-  // Configures the station, starts the access point; false when either fails.
+  // Configures the station, starts the access point with the PMK of the
+  // pass phrase; false when either fails.
   bool Start() {
-    if (!Child_.Configure(RsnOui, Case_.AkmType, Ccmp, Ssid, Passphrase, StationMac, ApMac)) {
+    if (!Child_.Configure(RsnOui, Case_.AkmType, Ccmp, Ssid, Passphrase, StaMac_, ApMac_)) {
       return Check(false, "configured");
     }
+    UINT8 Pmk[authenticator::PMK_LEN];
+    if (psk_from_passphrase(Passphrase, sizeof(Passphrase) - 1, Ssid, sizeof(Ssid) - 1, Pmk) != 1) {
+      return Check(false, "access-point-pmk");
+    }
+    return StartWithPmk(Pmk);
+  }
+
+  // For a station already configured (and authenticated, for SAE): the
+  // access point starts with the given PMK.
+  bool StartWithPmk(const UINT8 *Pmk) {
     if (Case_.Mfp) {
       UINT8 Wishes[2] = {1, 1};
       OneSuite Bip(RsnOui, 6);
@@ -75,11 +87,9 @@ class HandshakeRun {
     }
     authenticator::CONFIG Config = {};
     Config.Mode = Case_.Mode;
-    CopyMem(Config.ApMac, ApMac, 6);
-    CopyMem(Config.StaMac, StationMac, 6);
-    if (psk_from_passphrase(Passphrase, sizeof(Passphrase) - 1, Ssid, sizeof(Ssid) - 1, Config.Pmk) != 1) {
-      return Check(false, "access-point-pmk");
-    }
+    CopyMem(Config.ApMac, ApMac_, 6);
+    CopyMem(Config.StaMac, StaMac_, 6);
+    CopyMem(Config.Pmk, Pmk, authenticator::PMK_LEN);
     Config.Mfp = Case_.Mfp;
     authenticator::MFP_POLICY Policy = {Case_.Mfp, Case_.Mfp};
     Config.StationElementLength = authenticator::BuildSecurityElement(Case_.Mode, Policy, Config.StationElement);
@@ -160,18 +170,15 @@ class HandshakeRun {
   TestReporter         &Report_;
   const TestChild      &Child_;
   const HANDSHAKE_CASE &Case_;
+  const UINT8          *StaMac_;
+  const UINT8          *ApMac_;
   TEST_RANDOM           Random_;
   Authenticator         Ap_;
 };
 
-void RunCase(TestReporter &Report, const HANDSHAKE_CASE &Case) {
-  TestChild Child(Report);
-  if (!Child.Ok()) {
-    return;
-  }
-  HandshakeRun Run(Report, Child, Case);
-  if (!Run.Start() ||
-      !Run.Step(&Authenticator::Message1, &Authenticator::AcceptMessage2, "message-2-accepted")) {
+// The 4-way handshake, a group handshake, the refusals and a rekey.
+void RunHandshakes(HandshakeRun &Run) {
+  if (!Run.Step(&Authenticator::Message1, &Authenticator::AcceptMessage2, "message-2-accepted")) {
     return;
   }
   Run.StateIs(EfiEapolSupplicantAuthenticating, "state-authenticating");
@@ -196,7 +203,27 @@ void RunCase(TestReporter &Report, const HANDSHAKE_CASE &Case) {
   Run.KeysMatch("keys-after-rekey");
 }
 
+void RunCase(TestReporter &Report, const HANDSHAKE_CASE &Case) {
+  TestChild Child(Report);
+  if (!Child.Ok()) {
+    return;
+  }
+  HandshakeRun Run(Report, Child, Case);
+  if (Run.Start()) {
+    RunHandshakes(Run);
+  }
+}
+
 }  // namespace
+
+void RunSaeHandshakes(TestReporter &Report, const TestChild &Child, const UINT8 *StaMac, const UINT8 *ApAddress,
+                      const UINT8 *Pmk) {
+  static constexpr HANDSHAKE_CASE Sae = {"wpa3-sae-mfp", authenticator::MODE::Wpa3Sae, 8, true};
+  HandshakeRun Run(Report, Child, Sae, StaMac, ApAddress);
+  if (Run.StartWithPmk(Pmk)) {
+    RunHandshakes(Run);
+  }
+}
 
 void RunHandshakeSuite(TestReporter &Report) {
   static constexpr HANDSHAKE_CASE Cases[] = {

@@ -4,6 +4,7 @@
 #include "CryptoSuite.h"
 #include "FrameSuite.h"
 #include "HandshakeSuite.h"
+#include "SaeSuite.h"
 
 void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
   if (Phase == SuitePhase::DriverUnloaded) {
@@ -14,4 +15,5 @@ void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
   RunConfigSuite(Report);
   RunCryptoSuite(Report);
   RunHandshakeSuite(Report);
+  RunSaeSuite(Report);
 }

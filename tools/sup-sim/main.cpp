@@ -1,8 +1,9 @@
 // sup-sim: runs the supplicant driver inside the host UEFI environment as a
 // Wi-Fi station and plays the platform's connection manager against an
 // access point that speaks the line protocol on a peer process (ap-sim by
-// default). Exit status 0 when the 4-way handshake completed (the driver
-// built message 4), 1 when it did not, 2 for a usage error.
+// default). For wpa3-sae it first runs SAE through GetData/SetData of the
+// commit and confirm. Exit status 0 when the 4-way handshake completed (the
+// driver built message 4), 1 when it did not, 2 for a usage error.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -71,6 +72,10 @@ class ConnectionManager {
   // The answer to one received line: a frame or a drop line.
   bool Answer(const std::string &Line);
   bool AnswerFrame(const Frame &F);
+  bool AnswerAuthentication(const Frame &F);
+  bool AnswerSae(const Authentication &Auth);
+  bool SendAssociationRequest();
+  bool SendAuthentication(const Authentication &Auth, const std::string &What);
   bool AnswerEapol(const Bytes &Eapol);
   Bytes OwnSecurityElement() const;
   void Log(const std::string &Text) const {
@@ -122,20 +127,71 @@ bool ConnectionManager::AnswerEapol(const Bytes &Eapol) {
   return Send(BuildDataToAp(Config().ApMac, Config().StationMac, A.Frame), Built);
 }
 
+bool ConnectionManager::SendAuthentication(const Authentication &Auth, const std::string &What) {
+  const StationConfig &C = Config();
+  return Send(BuildAuthentication(C.ApMac, C.StationMac, C.ApMac, Auth), What);
+}
+
+bool ConnectionManager::SendAssociationRequest() {
+  const StationConfig &C = Config();
+  AssociationRequest Request;
+  Request.Elements = AssociationElements(C.Ssid, OwnSecurityElement());
+  return Send(BuildAssociationRequest(C.ApMac, C.StationMac, Request), "association request");
+}
+
+// SAE: the access point's commit (transaction 1) is answered with the own
+// confirm, its confirm (transaction 2) with the association request.
+bool ConnectionManager::AnswerSae(const Authentication &Auth) {
+  if (Auth.Transaction == 1) {
+    EFI_STATUS Status = Driver_.Set(EfiSupplicantSaeCommit, Auth.Body.data(), Auth.Body.size());
+    if (Status != EFI_SUCCESS) {
+      // Plain values 7..11, not EFI error codes.
+      Log("driver refused the SAE commit: " + std::to_string(Status));
+      Result_.Failure = "SAE commit of the access point refused (" + std::to_string(Status) + ")";
+      return SendDrop("sae-commit-" + std::to_string(Status));
+    }
+    Authentication Confirm;
+    Confirm.Algorithm = kAuthSae;
+    Confirm.Transaction = 2;
+    Status = Driver_.SaeBody(EfiSupplicantSaeConfirm, &Confirm.Body);
+    if (Status != EFI_SUCCESS) {
+      Result_.Failure = "no SAE confirm: " + StatusName(Status);
+      return SendDrop(StatusName(Status));
+    }
+    return SendAuthentication(Confirm, "SAE confirm");
+  }
+  EFI_STATUS Status = Driver_.Set(EfiSupplicantSaeConfirm, Auth.Body.data(), Auth.Body.size());
+  if (Status != EFI_SUCCESS) {
+    Log("driver refused the SAE confirm: " + StatusName(Status));
+    Result_.Failure = "SAE confirm of the access point refused (" + StatusName(Status) + ")";
+    return SendDrop(StatusName(Status));
+  }
+  Result_.Failure.clear();
+  return SendAssociationRequest();
+}
+
+bool ConnectionManager::AnswerAuthentication(const Frame &F) {
+  const StationConfig &C = Config();
+  const Authentication &Auth = F.Auth;
+  bool Sae = C.Security.Auth == AuthAlgorithm::Sae;
+  bool Expected = Sae ? Auth.Algorithm == kAuthSae && (Auth.Transaction == 1 || Auth.Transaction == 2)
+                      : Auth.Algorithm == kAuthOpenSystem && Auth.Transaction == 2;
+  if (!Expected || F.Addr1 != C.StationMac || F.Addr2 != C.ApMac) {
+    std::cerr << "sup-sim: ignoring an unexpected authentication frame\n";
+    return SendDrop("unexpected-frame");
+  }
+  if (Auth.Status != 0) {
+    Result_.Failure = "authentication refused with status " + std::to_string(Auth.Status);
+    return SendDrop("auth-refused");
+  }
+  return Sae ? AnswerSae(Auth) : SendAssociationRequest();
+}
+
 bool ConnectionManager::AnswerFrame(const Frame &F) {
   const StationConfig &C = Config();
   switch (F.Kind) {
     case FrameKind::Authentication:
-      if (F.Auth.Algorithm == kAuthOpenSystem && F.Auth.Transaction == 2) {
-        if (F.Auth.Status != 0) {
-          Result_.Failure = "authentication refused with status " + std::to_string(F.Auth.Status);
-          return SendDrop("auth-refused");
-        }
-        AssociationRequest Request;
-        Request.Elements = AssociationElements(C.Ssid, OwnSecurityElement());
-        return Send(BuildAssociationRequest(C.ApMac, C.StationMac, Request), "association request");
-      }
-      break;
+      return AnswerAuthentication(F);
     case FrameKind::AssociationResponse:
       if (F.AssocResponse.Status != 0) {
         Result_.Failure = "association refused with status " + std::to_string(F.AssocResponse.Status);
@@ -177,9 +233,16 @@ bool ConnectionManager::Answer(const std::string &Line) {
 }
 
 Outcome ConnectionManager::Run(Clock::time_point Deadline) {
-  const StationConfig &C = Config();
   Authentication Auth;  // Open System, transaction 1
-  if (!Send(BuildAuthentication(C.ApMac, C.StationMac, C.ApMac, Auth), "authentication")) {
+  if (Config().Security.Auth == AuthAlgorithm::Sae) {
+    Auth.Algorithm = kAuthSae;
+    EFI_STATUS Status = Driver_.SaeBody(EfiSupplicantSaeCommit, &Auth.Body);
+    if (Status != EFI_SUCCESS) {
+      Result_.Failure = "no SAE commit: " + StatusName(Status);
+      return Result_;
+    }
+  }
+  if (!SendAuthentication(Auth, Auth.Algorithm == kAuthSae ? "SAE commit" : "authentication")) {
     Result_.Failure = "the access point is gone";
     return Result_;
   }
@@ -244,7 +307,7 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   App.add_option("--passphrase", C.Passphrase, "pass phrase (8..63 characters) or SAE password")->required();
   App.add_option("--sta-mac", StaMacText, "station address (default 02:00:00:00:00:01)");
   App.add_option("--ap-mac", ApMacText, "access point address (default 02:00:00:00:00:02)");
-  App.add_option("--mfp", MfpText, "off|capable|required (default off)");
+  CLI::Option *MfpOption = App.add_option("--mfp", MfpText, "off|capable|required (default off; capable for wpa3-sae)");
   App.add_option("--peer-cmd", Opts->PeerCommand, "shell command of the access point (default: ap-sim)");
   App.add_option("--pcap", Opts->PcapPath, "write every frame to this pcap file");
   App.add_flag("--json", Opts->Json, "print a JSON summary on standard output");
@@ -272,9 +335,9 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
     std::cerr << "sup-sim: the SSID takes 1..32 bytes, the pass phrase 8..63 characters, the timeout > 0\n";
     return 2;
   }
-  if (M->Auth == AuthAlgorithm::Sae) {
-    std::cerr << "sup-sim: mode " << M->Name << " is not available yet\n";
-    return 2;
+  // WPA3 requires management-frame protection to be at least offered.
+  if (M->Auth == AuthAlgorithm::Sae && MfpOption->count() == 0) {
+    MfpValue = Mfp::Capable;
   }
   C.Security = *M;
   C.MfpSetting = *MfpValue;
@@ -291,6 +354,9 @@ void PrintKeys(const json &Report) {
   std::cout << "mode:        " << Report["mode"].get<std::string>() << "\n";
   std::cout << "state:       " << Report["state"] << "\n";
   std::cout << "key refresh: " << Report["key_refresh"] << "\n";
+  if (!Report["pmk"].is_null()) {
+    std::cout << "PMK (SAE):   " << Report["pmk"].get<std::string>() << "\n";
+  }
   std::cout << "PTK (TK):    " << Report["ptk"]["key"].get<std::string>() << "\n";
   if (!Report["gtk"].is_null()) {
     std::cout << "GTK:         " << Report["gtk"]["key"].get<std::string>() << "  key id "
@@ -355,6 +421,14 @@ int main(int argc, char **argv) {
     Igtk = Driver->Key(EfiSupplicant80211IGTKKey);
   }
   bool Refreshed = Driver->KeyRefresh().value_or(false);
+  // For SAE, the PMK the exchange produced (what the 4-way handshake used).
+  json Pmk = nullptr;
+  UINT8 PmkBytes[32];
+  UINTN PmkSize = sizeof(PmkBytes);
+  if (C.Security.Auth == AuthAlgorithm::Sae &&
+      Driver->Supplicant()->GetData(Driver->Supplicant(), EfiSupplicant80211PMK, PmkBytes, &PmkSize) == EFI_SUCCESS) {
+    Pmk = ToHex(PmkBytes, sizeof(PmkBytes));
+  }
   json Report = {
       {"result", Result.Connected ? "connected" : "failed"},
       {"mode", C.Security.Name},
@@ -363,6 +437,7 @@ int main(int argc, char **argv) {
       {"ptk", Ptk ? KeyJson(*Ptk, nullptr, 0) : json(nullptr)},
       {"gtk", Gtk && Refreshed ? KeyJson(*Gtk, "rsc", 8) : json(nullptr)},
       {"igtk", Igtk && Refreshed ? KeyJson(*Igtk, "ipn", 6) : json(nullptr)},
+      {"pmk", Result.Connected ? Pmk : json(nullptr)},
       {"frames_sent", Result.FramesSent},
       {"frames_received", Result.FramesReceived},
       {"drops", Result.Drops},

@@ -105,8 +105,7 @@ EFI_STATUS StationDriver::Configure(const StationConfig &Config) {
       {EfiSupplicant80211GroupMgmtCipherSuite, GroupMgmt.data(), GroupMgmt.size(), "group management cipher",
        Config.MfpSetting != Mfp::Off && M.Rsn},
       {EfiSupplicant80211StationMac, Config.StationMac.data(), 6, "station address", true},
-      {EfiSupplicant80211PskPassword, Config.Passphrase.data(), Config.Passphrase.size(), "pass phrase",
-       M.Auth == AuthAlgorithm::OpenSystem},
+      {EfiSupplicant80211PskPassword, Config.Passphrase.data(), Config.Passphrase.size(), "pass phrase", true},
   };
   for (const Step &S : Steps) {
     if (!S.Wanted) {
@@ -132,6 +131,14 @@ StationDriver::Answer StationDriver::Respond(const std::vector<UINT8> &EapolFram
   }
   Response.resize(Size);
   return {Status, Response};
+}
+
+EFI_STATUS StationDriver::SaeBody(EFI_SUPPLICANT_DATA_TYPE Type, std::vector<UINT8> *Body) {
+  Body->assign(ResponseRoom, 0);
+  UINTN Size = Body->size();
+  EFI_STATUS Status = Supplicant_->GetData(Supplicant_, Type, Body->data(), &Size);
+  Body->resize(Status == EFI_SUCCESS ? Size : 0);
+  return Status;
 }
 
 std::optional<EFI_SUPPLICANT_KEY> StationDriver::Key(EFI_SUPPLICANT_DATA_TYPE Type) {

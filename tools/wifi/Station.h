@@ -40,7 +40,8 @@ class StationDriver {
   EFI_SUPPLICANT_PROTOCOL *Supplicant() const { return Supplicant_; }
 
   // SetData for AKM, ciphers, SSID, both addresses, MFP wishes and the pass
-  // phrase, in the order a connection manager uses (SSID before pass phrase).
+  // phrase or SAE password, in the order a connection manager uses (SSID
+  // before pass phrase).
   // EFI_SUCCESS or the first failure (named in Error()).
   EFI_STATUS Configure(const StationConfig &Config);
 
@@ -50,6 +51,10 @@ class StationDriver {
   };
   // BuildResponsePacket with room for any response.
   Answer Respond(const std::vector<UINT8> &EapolFrame);
+
+  // GetData of an SAE body: the own commit (EfiSupplicantSaeCommit) or
+  // confirm (EfiSupplicantSaeConfirm), into *Body on success.
+  EFI_STATUS SaeBody(EFI_SUPPLICANT_DATA_TYPE Type, std::vector<UINT8> *Body);
 
   // GetData results; nullopt when the driver refuses.
   std::optional<EFI_SUPPLICANT_KEY> Key(EFI_SUPPLICANT_DATA_TYPE Type);

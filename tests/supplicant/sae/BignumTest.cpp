@@ -97,5 +97,25 @@ TEST_F(BignumTest, ExhaustedPoolFailsWithoutLeaking) {
   EXPECT_GT(Allocations, 3u);
 }
 
+TEST_F(BignumTest, ExponentiationNeverReportsSuccessWithoutItsResult) {
+  // Every allocation of a full-size exponentiation fails once in turn; a
+  // failure must be reported, never a stale result given as success.
+  BigNum Prime, Base, Exponent, Expected;
+  SetHex(Prime, P256_P);
+  SetHex(Base, P256_GX);
+  ASSERT_EQ(bignum_sub_int(Exponent, Prime, 1), 0);
+  ASSERT_EQ(bignum_shift_right(Exponent, 1), 0);
+  ASSERT_EQ(bignum_exp_mod(Expected, Base, Exponent, Prime), 0);
+  UINT64 Allocations = FailEachAllocation([&] {
+    BigNum Result;
+    if (bignum_exp_mod(Result, Base, Exponent, Prime) != 0) {
+      return false;
+    }
+    EXPECT_EQ(bignum_cmp(Result, Expected), 0);
+    return true;
+  });
+  EXPECT_GT(Allocations, 3u);
+}
+
 }  // namespace
 }  // namespace sae_test

@@ -12,6 +12,7 @@
 
 #include "Bignum.h"
 #include "Ecc.h"
+#include "Random.h"
 
 namespace sae_test {
 
@@ -52,6 +53,47 @@ inline constexpr char P256_N[] = "FFFFFFFF00000000FFFFFFFFFFFFFFFFBCE6FAADA7179E
 inline constexpr char P256_GX[] = "6B17D1F2E12C4247F8BCE6E563A440F277037D812DEB33A0F4A13945D898C296";
 inline constexpr char P256_GY[] = "4FE342E2FE1A7F9B8EE7EB4A7C0F9E162BCE33576B315ECECBB6406837BF51F5";
 
+// Seeds the driver-wide random-byte source from a counter starting at Seed
+// (standing in for RDRAND), so a run's random values can be repeated.
+inline UINT64 NextEntropyWord = 0;
+inline BOOLEAN CountingEntropy(UINT64 *Value) {
+  *Value = NextEntropyWord++;
+  return TRUE;
+}
+inline void SeedRandomSource(UINT64 Seed) {
+  NextEntropyWord = Seed;
+  EFI_TIME Clock = {};
+  RANDOM_ENTROPY_SOURCES Sources = {nullptr, nullptr, CountingEntropy, nullptr};
+  ASSERT_EQ(RandomSourceInitializeFrom(Clock, Sources), RandomSourceCpuRandom);
+}
+
+// Runs Operation with allocation 1, 2, 3, ... of it failing until it
+// succeeds; every failure must be reported as one and leave the pool as it
+// was. Returns the number of allocations the successful run made. Past
+// FailEachUpTo only every Stride-th allocation is failed: for long,
+// repetitive allocation patterns such as the ladder of a point
+// multiplication, where a stride coprime to the loop's period still reaches
+// every allocation site.
+template <typename OperationType>
+UINT64 FailEachAllocation(HostEnv::Environment &Env, OperationType Operation, UINT64 FailEachUpTo = ~0ull,
+                          UINT64 Stride = 1) {
+  for (UINT64 N = 1; N < 1000000; N += N < FailEachUpTo ? 1 : Stride) {
+    size_t LiveBefore = Env.Pool().TotalUsage().LiveBlocks;
+    UINT64 InjectedBefore = Env.Pool().InjectedFailures();
+    Env.Pool().FailNthAllocation(N);
+    bool Succeeded = Operation();
+    UINT64 Injected = Env.Pool().InjectedFailures() - InjectedBefore;
+    Env.Pool().StopFailing();
+    if (Succeeded) {
+      EXPECT_EQ(Injected, 0u) << "success reported although allocation " << N << " failed";
+      return N - 1;
+    }
+    EXPECT_EQ(Env.Pool().TotalUsage().LiveBlocks, LiveBefore) << "leak after failing allocation " << N;
+  }
+  ADD_FAILURE() << "never succeeded";
+  return 0;
+}
+
 // The layer runs without a driver around it, so the fixture points the
 // support library's service-table globals at the environment itself.
 // Fixtures keep their mbedtls objects in Objects(), which is released before
@@ -73,30 +115,9 @@ class SaeLayerTest : public TestSupport::HostEnvTest {
   }
   ObjectsType &Objects() { return *Objects_; }
 
-  // Runs Operation with allocation 1, 2, 3, ... of it failing until it
-  // succeeds; every failure must be reported as one and leave the pool as it
-  // was. Returns the number of allocations the successful run made. Past
-  // FailEachUpTo only every Stride-th allocation is failed: for long,
-  // repetitive allocation patterns such as the ladder of a point
-  // multiplication, where a stride coprime to the loop's period still reaches
-  // every allocation site.
   template <typename OperationType>
   UINT64 FailEachAllocation(OperationType Operation, UINT64 FailEachUpTo = ~0ull, UINT64 Stride = 1) {
-    for (UINT64 N = 1; N < 1000000; N += N < FailEachUpTo ? 1 : Stride) {
-      size_t LiveBefore = Env().Pool().TotalUsage().LiveBlocks;
-      UINT64 InjectedBefore = Env().Pool().InjectedFailures();
-      Env().Pool().FailNthAllocation(N);
-      bool Succeeded = Operation();
-      UINT64 Injected = Env().Pool().InjectedFailures() - InjectedBefore;
-      Env().Pool().StopFailing();
-      if (Succeeded) {
-        EXPECT_EQ(Injected, 0u) << "success reported although allocation " << N << " failed";
-        return N - 1;
-      }
-      EXPECT_EQ(Env().Pool().TotalUsage().LiveBlocks, LiveBefore) << "leak after failing allocation " << N;
-    }
-    ADD_FAILURE() << "never succeeded";
-    return 0;
+    return sae_test::FailEachAllocation(Env(), Operation, FailEachUpTo, Stride);
   }
 
  private:

@@ -379,13 +379,24 @@ TEST_F(HandshakeTest, AChildWithoutAnAkmRefusesAndWritesNothing) {
 }
 
 TEST_F(HandshakeTest, WithoutAPmkMessage1IsRefused) {
-  // An SAE child whose exchange has not run has no PMK yet; a PTK from an
-  // all-zero PMK would be known to anyone.
+  // A child with no PMK at all: a PTK from an all-zero PMK would be known to
+  // anyone.
+  StartAuthenticator("wpa2-psk", wifi::Mfp::Off);
+  const Bytes RsnPsk = {1, 0, 0x00, 0x0F, 0xAC, 2};
+  ASSERT_TRUE(StatusIs(Station_->Set(EfiSupplicant80211AKMSuite, RsnPsk.data(), RsnPsk.size()), EFI_SUCCESS));
+  ASSERT_EQ(Record()->PmkSource, SUP_PMK_SOURCE::None);
+  ExpectRejectedUnchanged(Build(&Authenticator::Message1), "message 1 without a PMK");
+}
+
+TEST_F(HandshakeTest, SaeChildWithoutSaeIsNotKeyedFromThePassword) {
+  // The SAE password also derives a pass-phrase PMK, but an SAE child whose
+  // exchange has not run must not answer with it: a rogue access point that
+  // skips SAE could test password guesses against that message 2 offline.
   StartAuthenticator("wpa3-sae", wifi::Mfp::Capable);
   ASSERT_TRUE(StatusIs(Station_->Configure({Mode_, Ssid, Passphrase, StationMac, ApMac, wifi::Mfp::Capable}),
                        EFI_SUCCESS));
-  ASSERT_EQ(Record()->PmkSource, SUP_PMK_SOURCE::None);
-  ExpectRejectedUnchanged(Build(&Authenticator::Message1), "message 1 without a PMK");
+  ASSERT_EQ(Record()->PmkSource, SUP_PMK_SOURCE::Passphrase);
+  ExpectRejectedUnchanged(Build(&Authenticator::Message1), "message 1 before SAE");
 }
 
 TEST_F(HandshakeTest, ReconfiguringForANewAssociationStartsANewReplayCounter) {

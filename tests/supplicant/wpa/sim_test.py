@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Whole handshakes through sup-sim and ap-sim, checked against the world:
 the keys the driver reports equal the access point's, Wireshark's tshark
-decodes every captured frame and derives from the pass phrase the same KCK
-and group keys, aircrack-ng recovers the pass phrase from the capture, and
+decodes every captured frame and derives from the pass phrase (for WPA3-SAE:
+from the PMK of the exchange) the same KCK and group keys, aircrack-ng
+recovers the pass phrase from the capture where it supports the mode, and
 every attack frame is dropped with the handshake still completing.
 
 Usage: sim_test.py BIN_DIR CASE   (CASE names below; one CTest test each)"""
@@ -41,8 +42,9 @@ def ap_command(bindir, mode, mfp, extra=""):
 
 
 def sup_sim(bindir, mode, mfp="off", peer=None, pcap=None, extra=()):
-    cmd = [os.path.join(bindir, "sup-sim"), "--mode", mode, "--ssid", SSID, "--passphrase", PASS, "--mfp", mfp,
-           "--json"]
+    cmd = [os.path.join(bindir, "sup-sim"), "--mode", mode, "--ssid", SSID, "--passphrase", PASS, "--json"]
+    if mfp is not None:
+        cmd += ["--mfp", mfp]
     if peer:
         cmd += ["--peer-cmd", peer]
     if pcap:
@@ -52,8 +54,8 @@ def sup_sim(bindir, mode, mfp="off", peer=None, pcap=None, extra=()):
 
 # --- Wireshark and aircrack-ng ----------------------------------------------
 
-def tshark_fields(pcap, fields):
-    key = f'"wpa-pwd","{PASS}:{SSID}"'
+def tshark_fields(pcap, fields, key=None):
+    key = key or f'"wpa-pwd","{PASS}:{SSID}"'
     cmd = ["tshark", "-r", pcap, "-o", "wlan.enable_decryption:TRUE", "-o", f"uat:80211_keys:{key}",
            "-T", "fields", "-E", "separator=|"]
     for f in fields:
@@ -115,7 +117,67 @@ def check_aircrack(c, pcap, mode):
     c.that(f"KEY FOUND! [ {PASS} ]" in out, f"{mode}: aircrack-ng recovers the pass phrase")
 
 
+def check_sae_capture(c, pcap, report, ap_keys):
+    """The SAE exchange as Wireshark reads it, then the 4-way handshake
+    decrypted with the PMK the access point derived."""
+    rows = tshark_fields(pcap, ["_ws.col.Info", "wlan.fixed.auth.alg", "wlan.fixed.sae_message_type",
+                                "wlan.fixed.finite_cyclic_group", "wlan.fixed.send_confirm", "wlan.analysis.kck",
+                                "wlan.rsn.ie.gtk_kde.gtk", "wlan.rsn.ie.igtk.kde.igtk"],
+                         key=f'"wpa-psk","{ap_keys["pmk"]}"')
+    c.that(len(rows) == report["frames_sent"] + report["frames_received"], "wpa3-sae: tshark reads every frame")
+    sae = [r for r in rows if r[1] == "3"]
+    c.that([r[2] for r in sae] == ["1", "1", "2", "2"], "wpa3-sae: commit, commit, confirm, confirm")
+    c.that(all(r[3] == "19" for r in sae[:2]), "wpa3-sae: both commits name group 19")
+    c.that([r[4] for r in sae[2:]] == ["0", "1"], "wpa3-sae: station send-confirm 0, access point's 1")
+    kcks = {r[5] for r in rows if r[5]}
+    c.that(kcks == {ap_keys["kck"]}, f"wpa3-sae: tshark derives the KCK from the SAE PMK ({kcks})")
+    gtks = [r[6] for r in rows if r[6]]
+    c.that(bool(gtks) and gtks[-1] == report["gtk"]["key"], "wpa3-sae: tshark's last GTK equals the driver's")
+    igtks = [r[7] for r in rows if r[7]]
+    c.that(bool(igtks) and igtks[-1] == report["igtk"]["key"], "wpa3-sae: tshark's IGTK equals the driver's")
+
+
 # --- cases --------------------------------------------------------------------
+
+def sae_connect_case(bindir):
+    c = Check()
+    work = tempfile.mkdtemp(prefix="sup-sim-")
+    pcap, keys = os.path.join(work, "run.pcap"), os.path.join(work, "ap.json")
+    # No --mfp on either side: WPA3 offers management-frame protection by default.
+    peer = (f"{shlex.quote(os.path.join(bindir, 'ap-sim'))} --mode wpa3-sae --ssid {shlex.quote(SSID)} "
+            f"--passphrase {shlex.quote(PASS)} --rekeys 2 --keys-out {keys}")
+    result = run([os.path.join(bindir, "sup-sim"), "--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS,
+                  "--json", "--peer-cmd", peer, "--pcap", pcap])
+    sys.stderr.write(result.stderr)
+    c.that(result.returncode == 0, "wpa3-sae: sup-sim exits 0")
+    report, ap = json.loads(result.stdout), json.load(open(keys))
+    c.that(report["result"] == "connected" and report["peer_exit"] == 0, "wpa3-sae: connected, ap-sim satisfied")
+    c.that(report["ptk"] == ap["ptk"] and report["gtk"] == ap["gtk"], "wpa3-sae: PTK and GTK equal the AP's")
+    c.that(report["igtk"] is not None and report["igtk"] == ap["igtk"], "wpa3-sae: MFP by default, IGTK equal")
+    c.that(ap["pmk"] is not None and report["pmk"] == ap["pmk"], "wpa3-sae: the station's SAE PMK equals the AP's")
+    check_sae_capture(c, pcap, report, ap)
+    shutil.rmtree(work)
+    return c
+
+
+def sae_reflector_case(bindir):
+    """A peer that sends the station's own commit back as the access
+    point's: the station must not take it, and never connects."""
+    c = Check()
+    reflector = ("import sys\n"
+                 "line = sys.stdin.readline().strip()\n"
+                 "frame = bytes.fromhex(line)\n"
+                 "reflected = frame[:4] + frame[10:16] + frame[4:10] + frame[16:]\n"
+                 "print(reflected.hex(), flush=True)\n"
+                 "sys.stderr.write('reflector: station answered ' + sys.stdin.readline())\n")
+    result = run([os.path.join(bindir, "sup-sim"), "--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS,
+                  "--json", "--peer-cmd", f"python3 -c {shlex.quote(reflector)}"])
+    sys.stderr.write(result.stderr)
+    c.that(result.returncode == 1 and json.loads(result.stdout)["result"] == "failed",
+           "reflected commit: exit 1, result failed")
+    c.that("reflector: station answered # drop sae-commit-9" in result.stderr, "reflected commit: dropped with 9")
+    return c
+
 
 def connect_case(bindir, mode, mfp):
     c = Check()
@@ -141,9 +203,13 @@ def connect_case(bindir, mode, mfp):
 
 def default_peer_case(bindir, mode):
     c = Check()
-    result = sup_sim(bindir, mode, "required" if mode == "wpa2-psk-sha256" else "off")
+    # wpa3-sae runs with the tools' defaults, which offer MFP.
+    mfp = {"wpa2-psk-sha256": "required", "wpa3-sae": None}.get(mode, "off")
+    result = sup_sim(bindir, mode, mfp)
     c.that(result.returncode == 0, f"{mode}: exits 0 against the built-in access point")
     report = json.loads(result.stdout)
+    if mode == "wpa3-sae":
+        c.that(report["igtk"] is not None, f"{mode}: MFP negotiated by default (an IGTK was delivered)")
     c.that(report["result"] == "connected" and report["mode"] == mode, f"{mode}: result connected")
     for field in ["state", "key_refresh", "ptk", "gtk", "igtk", "frames_sent", "frames_received"]:
         c.that(field in report, f"{mode}: summary has {field}")
@@ -160,8 +226,16 @@ def attacks_case(bindir, mode):
     report, ap = json.loads(result.stdout), json.load(open(keys))
     c.that(result.returncode == 0 and report["peer_exit"] == 0, f"{mode}: both sides succeed after the attacks")
     attacks = [l for l in result.stderr.splitlines() if l.startswith("ap-sim: attack ")]
-    c.that(len(attacks) == 8 and ap["attacks_dropped"] == 8, f"{mode}: eight attack frames sent and dropped")
-    c.that(all(l.endswith('"# drop EFI_PROTOCOL_ERROR"') for l in attacks), f"{mode}: each answered # drop")
+    eapol = [l for l in attacks if not l.startswith("ap-sim: attack sae-")]
+    sae = [l for l in attacks if l.startswith("ap-sim: attack sae-")]
+    expected_sae = 2 if mode == "wpa3-sae" else 0
+    c.that(len(eapol) == 8 and len(sae) == expected_sae and ap["attacks_dropped"] == 8 + expected_sae,
+           f"{mode}: {8 + expected_sae} attack frames sent and dropped")
+    c.that(all(l.endswith('"# drop EFI_PROTOCOL_ERROR"') for l in eapol), f"{mode}: each answered # drop")
+    if expected_sae:
+        c.that(sae == ['ap-sim: attack sae-reflect-commit: station answered "# drop sae-commit-9"',
+                       'ap-sim: attack sae-reflect-confirm: station answered "# drop EFI_BUFFER_TOO_SMALL"'],
+               f"{mode}: reflected commit and confirm dropped")
     c.that(report["ptk"] == ap["ptk"] and report["gtk"] == ap["gtk"], f"{mode}: keys still agree afterwards")
     shutil.rmtree(work)
     return c
@@ -170,8 +244,7 @@ def attacks_case(bindir, mode):
 def usage_case(bindir):
     c = Check()
     sup = os.path.join(bindir, "sup-sim")
-    for args, what in [(["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS], "wpa3-sae not yet"),
-                       (["--mode", "wpa2-psk", "--passphrase", PASS], "missing --ssid"),
+    for args, what in [(["--mode", "wpa2-psk", "--passphrase", PASS], "missing --ssid"),
                        (["--mode", "wep", "--ssid", SSID, "--passphrase", PASS], "unknown mode"),
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--mfp", "maybe"], "bad --mfp"),
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", "short"], "short pass phrase"),
@@ -195,6 +268,11 @@ def failure_case(bindir):
     elapsed = time.monotonic() - start
     c.that(result.returncode == 1 and "timed out" in result.stderr, "a silent peer: exit 1 on the timeout")
     c.that(elapsed < 10, f"the timeout ends the run ({elapsed:.1f} s)")
+    wrong = (f"{shlex.quote(os.path.join(bindir, 'ap-sim'))} --mode wpa3-sae --ssid {shlex.quote(SSID)} "
+             "--passphrase 'not the sae password'")
+    result = sup_sim(bindir, "wpa3-sae", "capable", peer=wrong)
+    c.that(result.returncode == 1 and "bad-confirm" in result.stderr,
+           "another SAE password: exit 1, the AP refused the station's confirm")
     return c
 
 
@@ -206,6 +284,10 @@ def cases(bindir):
         table[f"attacks-{mode}"] = lambda m=mode: attacks_case(bindir, m)
     table["connect-wpa2-psk-mfp"] = lambda: connect_case(bindir, "wpa2-psk", "capable")
     table["connect-wpa2-psk-sha256-mfp-required"] = lambda: connect_case(bindir, "wpa2-psk-sha256", "required")
+    table["connect-wpa3-sae"] = lambda: sae_connect_case(bindir)
+    table["default-peer-wpa3-sae"] = lambda: default_peer_case(bindir, "wpa3-sae")
+    table["attacks-wpa3-sae"] = lambda: attacks_case(bindir, "wpa3-sae")
+    table["sae-reflector"] = lambda: sae_reflector_case(bindir)
     table["usage"] = lambda: usage_case(bindir)
     table["failures"] = lambda: failure_case(bindir)
     return table
