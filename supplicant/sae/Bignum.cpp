@@ -3,6 +3,9 @@
 // root modulo a prime p = 3 mod 4.
 #include "Bignum.h"
 
+#include "FieldP256.h"
+#include "SecretBuffer.h"
+
 namespace {
 
 int Fold(int MbedtlsResult) { return MbedtlsResult == 0 ? 0 : -1; }
@@ -62,17 +65,12 @@ int bignum_mul_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *B, c
 }
 
 int bignum_exp_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *E, const mbedtls_mpi *M) {
-  return bignum_exp_mod_rr(R, A, E, M, nullptr);
-}
-
-int bignum_exp_mod_rr(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *E, const mbedtls_mpi *M,
-                      mbedtls_mpi *MontgomeryRR) {
   // mbedtls 2.28 ignores the result of its final copy into the output: with
   // the pool exhausted at that moment it reports success and leaves the
   // output as it was. A fresh output gains limbs only from that copy, so one
   // still without limbs afterwards shows the copy failed.
   BigNum Result;
-  if (mbedtls_mpi_exp_mod(Result, A, E, M, MontgomeryRR) != 0 || Result.Get()->n == 0) {
+  if (mbedtls_mpi_exp_mod(Result, A, E, M, nullptr) != 0 || Result.Get()->n == 0) {
     return -1;
   }
   return bignum_copy(R, Result);
@@ -98,6 +96,16 @@ int bignum_bytes(const mbedtls_mpi *A) { return static_cast<int>(mbedtls_mpi_siz
 int bignum_get_bit(const mbedtls_mpi *A, UINTN Index) { return mbedtls_mpi_get_bit(A, Index); }
 
 int bignum_legendre(const mbedtls_mpi *A, const mbedtls_mpi *P) {
+  int Symbol = -1;
+  return bignum_legendre_checked(A, P, &Symbol) == 0 ? Symbol : -1;
+}
+
+int bignum_legendre_checked(const mbedtls_mpi *A, const mbedtls_mpi *P, int *Symbol) {
+  p256::Element Value;
+  if (p256::IsFieldPrime(P) && p256::FromBignum(A, &Value)) {
+    *Symbol = p256::Legendre(Value);
+    return 0;
+  }
   // Euler's criterion: A^((P - 1) / 2) is 1 for a residue, P - 1 for a
   // non-residue and 0 for a multiple of P.
   BigNum Exponent;
@@ -106,16 +114,17 @@ int bignum_legendre(const mbedtls_mpi *A, const mbedtls_mpi *P) {
       bignum_exp_mod(Power, A, Exponent, P) != 0) {
     return -1;
   }
-  if (bignum_cmp_int(Power, 1) == 0) {
-    return 1;
-  }
-  if (bignum_cmp_int(Power, 0) == 0) {
-    return 0;
-  }
-  return -1;
+  *Symbol = bignum_cmp_int(Power, 1) == 0 ? 1 : (bignum_cmp_int(Power, 0) == 0 ? 0 : -1);
+  return 0;
 }
 
 int bignum_sqrt_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *P) {
+  p256::Element Value;
+  if (p256::IsFieldPrime(P) && p256::FromBignum(A, &Value)) {
+    SecretBuffer<p256::ELEMENT_BYTES> Root;
+    p256::ToBytes(p256::SquareRoot(Value), Root.Bytes);
+    return bignum_from_bytes(R, Root.Bytes, sizeof(Root.Bytes));
+  }
   // (P + 1) / 4: the bits of P + 1 above bit 1.
   BigNum Exponent;
   if (bignum_add_int(Exponent, P, 1) != 0 || bignum_shift_right(Exponent, 2) != 0) {

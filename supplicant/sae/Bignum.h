@@ -32,12 +32,6 @@ int bignum_add_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *B, c
 int bignum_mul_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *B, const mbedtls_mpi *M);
 // R = A^E mod M (M odd).
 int bignum_exp_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *E, const mbedtls_mpi *M);
-// The same for many exponentiations modulo one M: MontgomeryRR (R^2 mod M)
-// is computed by the first call, when it is still empty, and reused by the
-// later ones, which saves a long division each. The caller owns it and
-// releases it with bignum_free.
-int bignum_exp_mod_rr(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *E, const mbedtls_mpi *M,
-                      mbedtls_mpi *MontgomeryRR);
 int bignum_shift_right(mbedtls_mpi *X, UINTN Bits);
 // X = Y when Flag is set, unchanged otherwise, with the same memory accesses
 // either way. Any non-zero Flag counts as set.
@@ -55,9 +49,15 @@ int bignum_get_bit(const mbedtls_mpi *A, UINTN Index);
 // Legendre symbol (A | P) for an odd prime P: 1, 0 or -1. A failing step
 // also gives -1, so a failure reads as a non-residue.
 int bignum_legendre(const mbedtls_mpi *A, const mbedtls_mpi *P);
+// The same with a failure kept apart from a non-residue: 0 with the symbol
+// in *Symbol, or -1 when a step failed.
+int bignum_legendre_checked(const mbedtls_mpi *A, const mbedtls_mpi *P, int *Symbol);
 // R = A^((P + 1) / 4) mod P, a square root of A when A is a residue and
-// P = 3 mod 4 (true for the P-256 prime). One Montgomery exponentiation, not
-// a chain of multiplications each reduced by division.
+// P = 3 mod 4 (true for the P-256 prime).
+//
+// For the P-256 prime and 0 <= A < 2^256 both run on the fixed-size field
+// of FieldP256.h (no allocation, no failure, operand-independent timing);
+// other numbers take one mbedtls exponentiation.
 int bignum_sqrt_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *P);
 
 // Owns one big number for the length of a scope: initialised on

@@ -65,8 +65,8 @@ void sae_clear(SAE_CONTEXT *Ctx) {
   if (Ctx == nullptr) {
     return;
   }
-  mbedtls_mpi *const Numbers[] = {&Ctx->Order,     &Ctx->Prime,      &Ctx->Rand,   &Ctx->Mask,
-                                  &Ctx->OwnScalar, &Ctx->PeerScalar, &Ctx->PrimeRR};
+  mbedtls_mpi *const Numbers[] = {&Ctx->Order, &Ctx->Prime,     &Ctx->Rand,
+                                  &Ctx->Mask,  &Ctx->OwnScalar, &Ctx->PeerScalar};
   for (mbedtls_mpi *Number : Numbers) {
     ReleaseNumber(Number);
   }

@@ -3,7 +3,9 @@
 // All 39 counters are always evaluated, each with its own blinded residue
 // test, and the first successful candidate is kept through constant-time
 // selection. The result is the point the first-residue rule gives; only the
-// time no longer tells how many counters it took.
+// time no longer tells how many counters it took. The per-counter work (the
+// curve equation, the blinding and the Legendre symbol) runs on the
+// fixed-size P-256 field, which neither allocates nor branches on values.
 #include "PasswordElement.h"
 
 #include <Library/BaseMemoryLib.h>
@@ -11,6 +13,8 @@
 
 #include "../Random.h"
 #include "ConstantTime.h"
+#include "FieldP256.h"
+#include "SecretBuffer.h"
 #include "crypto/Hmac.h"
 #include "crypto/Kdf.h"
 
@@ -33,20 +37,6 @@ void TrimToPrimeBits(UINT8 *Buffer, UINTN Length, const mbedtls_mpi *Prime) {
   }
 }
 
-// The Legendre symbol (A | P) as 1, 0 or -1 in *Symbol; a failing step is
-// reported as such (-1) rather than read as a non-residue. MontgomeryRR
-// caches R^2 mod P across calls.
-int LegendreSymbol(const mbedtls_mpi *A, const mbedtls_mpi *P, mbedtls_mpi *MontgomeryRR, int *Symbol) {
-  BigNum Exponent;
-  BigNum Power;
-  if (bignum_sub_int(Exponent, P, 1) != 0 || bignum_shift_right(Exponent, 1) != 0 ||
-      bignum_exp_mod_rr(Power, A, Exponent, P, MontgomeryRR) != 0) {
-    return -1;
-  }
-  *Symbol = bignum_cmp_int(Power, 1) == 0 ? 1 : (bignum_cmp_int(Power, 0) == 0 ? 0 : -1);
-  return 0;
-}
-
 // max(own, peer) || min(own, peer): both stations build the same key.
 void AddressKey(const UINT8 *OwnAddress, const UINT8 *PeerAddress, UINT8 *Key) {
   bool OwnFirst = CompareMem(OwnAddress, PeerAddress, MAC_ADDRESS_LEN) >= 0;
@@ -58,6 +48,38 @@ void SwapPoints(mbedtls_ecp_point *A, mbedtls_ecp_point *B) {
   mbedtls_ecp_point Held = *A;
   *A = *B;
   *B = Held;
+}
+
+// The curve's a and b as field elements, for the per-counter equation.
+struct CurveConstants {
+  p256::Element A;
+  p256::Element B;
+};
+
+bool LoadCurveConstants(const ECC_GROUP *Group, CurveConstants *Constants) {
+  BigNum A;
+  BigNum B;
+  return ecc_get_a(Group, A) == 0 && ecc_get_b(Group, B) == 0 && p256::FromBignum(A, &Constants->A) &&
+         p256::FromBignum(B, &Constants->B);
+}
+
+// x^3 + a*x + b as ((x^2 + a) * x) + b.
+p256::Element CurveRightSide(const CurveConstants &Curve, const p256::Element &X) {
+  return p256::Add(p256::Mul(p256::Add(p256::Sqr(X), Curve.A), X), Curve.B);
+}
+
+// The blinded residue test on field elements, drawing its random factor and
+// choice here: 1 when V is a residue, else 0.
+UINT8 IsResidueBlind(const p256::Element &Qr, const p256::Element &Qnr, const p256::Element &V) {
+  SecretBuffer<p256::ELEMENT_BYTES> Random;
+  random_bytes(Random.Bytes, sizeof(Random.Bytes));
+  const UINT8 Odd = Random.Bytes[sizeof(Random.Bytes) - 1] & 1;
+  // num = v * r^2 * (qr or qnr) with 1 <= r <= p - 1.
+  const p256::Element R = p256::NonZeroFromBytes(Random.Bytes);
+  const p256::Element Num = p256::Mul(p256::Mul(p256::Mul(V, R), R), p256::Select(Odd, Qr, Qnr));
+  // A residue v stays a residue times qr and becomes a non-residue times qnr.
+  const INT32 Expected = 2 * static_cast<INT32>(Odd) - 1;
+  return sae_ct::IsEqual(p256::Legendre(Num), Expected);
 }
 
 // y = sqrt(x^3 + a*x + b) with the parity of bit 0 of the successful
@@ -84,7 +106,6 @@ int sae_get_qr_qnr(const mbedtls_mpi *Prime, UINTN PrimeLen, mbedtls_mpi *Qr, mb
   if (!Buffer) {
     return -1;
   }
-  BigNum MontgomeryRR;
   bool HaveQr = false;
   bool HaveQnr = false;
   for (UINTN Draw = 0; Draw < QR_QNR_MAX_DRAWS && !(HaveQr && HaveQnr); ++Draw) {
@@ -98,7 +119,7 @@ int sae_get_qr_qnr(const mbedtls_mpi *Prime, UINTN PrimeLen, mbedtls_mpi *Qr, mb
     if (bignum_cmp(Candidate, Prime) >= 0) {
       continue;
     }
-    if (LegendreSymbol(Candidate, Prime, MontgomeryRR, &Symbol) != 0) {
+    if (bignum_legendre_checked(Candidate, Prime, &Symbol) != 0) {
       break;
     }
     bool *Have = Symbol == 1 ? &HaveQr : (Symbol == -1 ? &HaveQnr : nullptr);
@@ -115,43 +136,21 @@ int sae_get_qr_qnr(const mbedtls_mpi *Prime, UINTN PrimeLen, mbedtls_mpi *Qr, mb
 
 int sae_is_residue_blind(SAE_CONTEXT *Ctx, ECC_GROUP * /*Group*/, const mbedtls_mpi *Qr, const mbedtls_mpi *Qnr,
                          const mbedtls_mpi *V) {
-  if (Ctx == nullptr || Ctx->PrimeLen == 0) {
+  // Only the group-19 prime is supported, and with it the fixed-size field.
+  p256::Element QrElement;
+  p256::Element QnrElement;
+  p256::Element VElement;
+  if (Ctx == nullptr || Ctx->PrimeLen != p256::ELEMENT_BYTES || !p256::IsFieldPrime(&Ctx->Prime) ||
+      !p256::FromBignum(Qr, &QrElement) || !p256::FromBignum(Qnr, &QnrElement) || !p256::FromBignum(V, &VElement)) {
     return -1;
   }
-  const UINTN Length = Ctx->PrimeLen;
-  const mbedtls_mpi *Prime = &Ctx->Prime;
-  SecurePoolPtr<UINT8> Random = SecurePoolPtr<UINT8>::Zeroed(Length);
-  if (!Random) {
-    return -1;
-  }
-  random_bytes(Random.Get(), Length);
-  TrimToPrimeBits(Random.Get(), Length, Prime);
-  const UINT8 Odd = Random[Length - 1] & 1;
-
-  // num = v * r^2 * (qr or qnr) with 1 <= r <= p - 1.
-  BigNum R;
-  BigNum PrimeMinusOne;
-  BigNum Num;
-  BigNum Multiplier;
-  if (bignum_from_bytes(R, Random.Get(), Length) != 0 || bignum_sub_int(PrimeMinusOne, Prime, 1) != 0 ||
-      bignum_mod(R, R, PrimeMinusOne) != 0 || bignum_add_int(R, R, 1) != 0 ||
-      bignum_mul_mod(Num, V, R, Prime) != 0 || bignum_mul_mod(Num, Num, R, Prime) != 0 ||
-      bignum_copy(Multiplier, Qnr) != 0 || bignum_cond_assign(Multiplier, Qr, Odd) != 0 ||
-      bignum_mul_mod(Num, Num, Multiplier, Prime) != 0) {
-    return -1;
-  }
-  int Symbol = 0;
-  if (LegendreSymbol(Num, Prime, &Ctx->PrimeRR, &Symbol) != 0) {
-    return -1;
-  }
-  // A residue v stays a residue times qr and becomes a non-residue times qnr.
-  const INT32 Expected = 2 * static_cast<INT32>(Odd) - 1;
-  return sae_ct::IsEqual(Symbol, Expected);
+  return IsResidueBlind(QrElement, QnrElement, VElement);
 }
 
 int sae_derive_pwe(SAE_CONTEXT *Ctx, const UINT8 *OwnAddress, const UINT8 *PeerAddress, const UINT8 *Password,
                    UINTN PasswordLength) {
-  if (Ctx == nullptr || Ctx->Group == nullptr || Ctx->PrimeLen == 0) {
+  if (Ctx == nullptr || Ctx->Group == nullptr || Ctx->PrimeLen != p256::ELEMENT_BYTES ||
+      !p256::IsFieldPrime(&Ctx->Prime)) {
     return -1;
   }
   const UINTN Length = Ctx->PrimeLen;
@@ -159,20 +158,25 @@ int sae_derive_pwe(SAE_CONTEXT *Ctx, const UINT8 *OwnAddress, const UINT8 *PeerA
   SecurePoolPtr<UINT8> PwdSeed = SecurePoolPtr<UINT8>::Zeroed(PWD_SEED_LEN);
   SecurePoolPtr<UINT8> PwdValue = SecurePoolPtr<UINT8>::Zeroed(Length);
   PoolPtr<UINT8> PrimeBytes = PoolPtr<UINT8>::Zeroed(Length);
-  if (!PwdSeed || !PwdValue || !PrimeBytes || bignum_to_bytes(Prime, PrimeBytes.Get(), Length) != 0) {
+  CurveConstants Curve;
+  if (!PwdSeed || !PwdValue || !PrimeBytes || bignum_to_bytes(Prime, PrimeBytes.Get(), Length) != 0 ||
+      !LoadCurveConstants(Ctx->Group, &Curve)) {
     return -1;
   }
-  BigNum Qr;
-  BigNum Qnr;
-  if (sae_get_qr_qnr(Prime, Length, Qr, Qnr) != 0) {
-    return -1;
+  p256::Element Qr;
+  p256::Element Qnr;
+  {
+    BigNum QrNumber;
+    BigNum QnrNumber;
+    if (sae_get_qr_qnr(Prime, Length, QrNumber, QnrNumber) != 0 || !p256::FromBignum(QrNumber, &Qr) ||
+        !p256::FromBignum(QnrNumber, &Qnr)) {
+      return -1;
+    }
   }
 
   UINT8 Key[2 * MAC_ADDRESS_LEN];
   AddressKey(OwnAddress, PeerAddress, Key);
-  BigNum X;
-  BigNum RightSide;
-  BigNum SavedX;
+  SecretBuffer<p256::ELEMENT_BYTES> SavedX;
   UINT8 Found = 0;
   UINT8 SavedParity = 0;
   for (UINT8 Counter = 1; Counter <= SAE_PWE_COUNTERS; ++Counter) {
@@ -186,22 +190,14 @@ int sae_derive_pwe(SAE_CONTEXT *Ctx, const UINT8 *OwnAddress, const UINT8 *PeerA
       return -1;
     }
     TrimToPrimeBits(PwdValue.Get(), Length, Prime);
-    const UINT8 Below = sae_ct::IsLessBigEndian(PwdValue.Get(), PrimeBytes.Get(), Length);
-    if (bignum_from_bytes(X, PwdValue.Get(), Length) != 0 || ecc_curve_y2(Ctx->Group, Prime, X, RightSide) != 0) {
-      return -1;
-    }
     // The blinded test runs for every counter, also after a success and for
-    // a candidate not below p, whose answer is then discarded. A test that
-    // could not be made fails the derivation: read as a non-residue it could
-    // silently select a later counter and so a different element.
-    const int Answer = sae_is_residue_blind(Ctx, Ctx->Group, Qr, Qnr, RightSide);
-    if (Answer < 0) {
-      return -1;
-    }
-    const UINT8 Residue = static_cast<UINT8>(Answer) & Below;
+    // a candidate not below p (reduced here), whose answer is then discarded.
+    const UINT8 Below = sae_ct::IsLessBigEndian(PwdValue.Get(), PrimeBytes.Get(), Length);
+    const p256::Element X = p256::FromBytes(PwdValue.Get());
+    const UINT8 Residue = IsResidueBlind(Qr, Qnr, CurveRightSide(Curve, X)) & Below;
     const UINT8 Take = Residue & static_cast<UINT8>(Found ^ 1);
-    if (bignum_cond_assign(SavedX, X, Take) != 0) {
-      return -1;
+    for (UINTN Index = 0; Index < Length; ++Index) {
+      SavedX.Bytes[Index] = sae_ct::Select(Take, PwdValue[Index], SavedX.Bytes[Index]);
     }
     SavedParity = sae_ct::Select(Take, PwdSeed[PWD_SEED_LEN - 1] & 1, SavedParity);
     Found |= Residue;
@@ -210,10 +206,11 @@ int sae_derive_pwe(SAE_CONTEXT *Ctx, const UINT8 *OwnAddress, const UINT8 *PeerA
     return -1;
   }
 
+  BigNum X;
   BigNum Y;
   EcPoint Pwe;
-  if (SolveForY(Ctx, SavedX, SavedParity, Y) != 0 || ecc_point_from_xy(Ctx->Group, SavedX, Y, Pwe) != 0 ||
-      ecc_point_check(Ctx->Group, Pwe) != 0) {
+  if (bignum_from_bytes(X, SavedX.Bytes, Length) != 0 || SolveForY(Ctx, X, SavedParity, Y) != 0 ||
+      ecc_point_from_xy(Ctx->Group, X, Y, Pwe) != 0 || ecc_point_check(Ctx->Group, Pwe) != 0) {
     return -1;
   }
   SwapPoints(&Ctx->Pwe, Pwe);

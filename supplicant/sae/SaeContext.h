@@ -39,7 +39,4 @@ struct SAE_CONTEXT {
   mbedtls_ecp_point  OwnElement;  // -(Mask * Pwe)
   mbedtls_ecp_point  PeerElement;
   SAE_EXCHANGE_STATE State;
-  // R^2 mod Prime for the Montgomery exponentiations of the residue tests,
-  // computed by the first of them and released with the rest.
-  mbedtls_mpi        PrimeRR;
 };

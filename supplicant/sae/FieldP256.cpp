@@ -1,0 +1,307 @@
+// Montgomery arithmetic modulo the P-256 prime in four 64-bit limbs.
+#include "FieldP256.h"
+
+#include "SecretBuffer.h"
+
+namespace p256 {
+namespace {
+
+__extension__ typedef unsigned __int128 UINT128;
+
+constexpr Element PRIME = {{0xFFFFFFFFFFFFFFFFull, 0x00000000FFFFFFFFull, 0, 0xFFFFFFFF00000001ull}};
+
+// Hides a mask from the optimiser so that selections stay arithmetic.
+inline UINT64 Opaque(UINT64 Value) {
+  __asm__("" : "+r"(Value));
+  return Value;
+}
+
+// Compile-time only: (A + A) mod p for A < p.
+constexpr Element DoubleModPrime(const Element &A) {
+  Element Sum = {};
+  UINT64 Carry = 0;
+  for (int Index = 0; Index < 4; ++Index) {
+    UINT128 Wide = (static_cast<UINT128>(A.Limb[Index]) << 1) + Carry;
+    Sum.Limb[Index] = static_cast<UINT64>(Wide);
+    Carry = static_cast<UINT64>(Wide >> 64);
+  }
+  bool AtLeastPrime = Carry != 0;
+  if (!AtLeastPrime) {
+    AtLeastPrime = true;
+    for (int Index = 3; Index >= 0; --Index) {
+      if (Sum.Limb[Index] != PRIME.Limb[Index]) {
+        AtLeastPrime = Sum.Limb[Index] > PRIME.Limb[Index];
+        break;
+      }
+    }
+  }
+  if (AtLeastPrime) {
+    UINT64 Borrow = 0;
+    for (int Index = 0; Index < 4; ++Index) {
+      UINT128 Wide = static_cast<UINT128>(Sum.Limb[Index]) - PRIME.Limb[Index] - Borrow;
+      Sum.Limb[Index] = static_cast<UINT64>(Wide);
+      Borrow = static_cast<UINT64>(Wide >> 64) & 1;
+    }
+  }
+  return Sum;
+}
+
+// 2^256 mod p (Montgomery form of 1) is 2^256 - p, the two's complement of p.
+constexpr Element MontgomeryOne() {
+  Element One = {};
+  UINT64 Borrow = 0;
+  for (int Index = 0; Index < 4; ++Index) {
+    UINT128 Wide = static_cast<UINT128>(0) - PRIME.Limb[Index] - Borrow;
+    One.Limb[Index] = static_cast<UINT64>(Wide);
+    Borrow = static_cast<UINT64>(Wide >> 64) & 1;
+  }
+  return One;
+}
+
+// 2^512 mod p, by doubling 2^256 mod p another 256 times: multiplying by it
+// brings a plain number into Montgomery form.
+constexpr Element MontgomerySquare() {
+  Element Value = MontgomeryOne();
+  for (int Step = 0; Step < 256; ++Step) {
+    Value = DoubleModPrime(Value);
+  }
+  return Value;
+}
+
+constexpr Element ONE = MontgomeryOne();
+constexpr Element RR = MontgomerySquare();
+
+// Value (4 limbs plus a carry limb, below 2p) reduced below p.
+Element ReduceOnce(const UINT64 *Limbs, UINT64 CarryLimb) {
+  Element Difference;
+  UINT64 Borrow = 0;
+  for (int Index = 0; Index < 4; ++Index) {
+    UINT128 Wide = static_cast<UINT128>(Limbs[Index]) - PRIME.Limb[Index] - Borrow;
+    Difference.Limb[Index] = static_cast<UINT64>(Wide);
+    Borrow = static_cast<UINT64>(Wide >> 64) & 1;
+  }
+  // A borrow out of the carry limb means the value was already below p.
+  UINT64 Below = (static_cast<UINT64>((static_cast<UINT128>(CarryLimb) - Borrow) >> 64)) & 1;
+  UINT64 KeepMask = Opaque(0 - Below);
+  Element Result;
+  for (int Index = 0; Index < 4; ++Index) {
+    Result.Limb[Index] = (Limbs[Index] & KeepMask) | (Difference.Limb[Index] & ~KeepMask);
+  }
+  return Result;
+}
+
+// Big-endian bytes to limbs, no reduction.
+Element LimbsFromBytes(const UINT8 *Bytes) {
+  Element Raw;
+  for (int Index = 0; Index < 4; ++Index) {
+    UINT64 Limb = 0;
+    for (int Byte = 0; Byte < 8; ++Byte) {
+      Limb = (Limb << 8) | Bytes[(3 - Index) * 8 + Byte];
+    }
+    Raw.Limb[Index] = Limb;
+  }
+  return Raw;
+}
+
+Element SqrTimes(Element A, UINTN Times) {
+  while (Times-- > 0) {
+    A = Sqr(A);
+  }
+  return A;
+}
+
+// Both exponents below are runs of one bits with zeros between them. The
+// powers A^(2^k - 1) for k = 1, 2, 4, ..., 32 are built first (each from the
+// one before: square k/2 times, multiply); an exponent is then a list of
+// steps "square this often, multiply by this run".
+constexpr UINTN RUN_COUNT = 6;  // k = 1, 2, 4, 8, 16, 32
+constexpr UINT8 NO_RUN = 0xFF;
+
+struct CHAIN_STEP {
+  UINT16 Squarings;
+  UINT8 Run;  // index of k, or NO_RUN
+};
+
+// (p - 1) / 2 = (2^32 - 1) * 2^223 + 2^191 + (2^95 - 1), the last run of 95
+// ones taken as 32 + 32 + 16 + 8 + 4 + 2 + 1.
+constexpr CHAIN_STEP EULER_CHAIN[] = {{0, 5}, {32, 0}, {128, 5}, {32, 5}, {16, 4}, {8, 3}, {4, 2}, {2, 1}, {1, 0}};
+// (p + 1) / 4 = (2^32 - 1) * 2^222 + 2^190 + 2^94.
+constexpr CHAIN_STEP ROOT_CHAIN[] = {{0, 5}, {32, 0}, {96, 0}, {94, NO_RUN}};
+
+template <UINTN StepCount>
+Element Power(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
+  Element Runs[RUN_COUNT];
+  Runs[0] = A;
+  for (UINTN Index = 1; Index < RUN_COUNT; ++Index) {
+    Runs[Index] = Mul(SqrTimes(Runs[Index - 1], UINTN{1} << (Index - 1)), Runs[Index - 1]);
+  }
+  // The first step starts from one: no squaring, a multiplication by its run
+  // is a copy.
+  Element Result = Runs[Chain[0].Run];
+  for (UINTN Index = 1; Index < StepCount; ++Index) {
+    Result = SqrTimes(Result, Chain[Index].Squarings);
+    if (Chain[Index].Run != NO_RUN) {
+      Result = Mul(Result, Runs[Chain[Index].Run]);
+    }
+  }
+  return Result;
+}
+
+}  // namespace
+
+bool IsFieldPrime(const mbedtls_mpi *P) {
+  UINT8 Bytes[ELEMENT_BYTES];
+  if (P == nullptr || mbedtls_mpi_cmp_int(P, 0) <= 0 || mbedtls_mpi_bitlen(P) != 8 * ELEMENT_BYTES ||
+      mbedtls_mpi_write_binary(P, Bytes, sizeof(Bytes)) != 0) {
+    return false;
+  }
+  Element Value = LimbsFromBytes(Bytes);
+  for (int Index = 0; Index < 4; ++Index) {
+    if (Value.Limb[Index] != PRIME.Limb[Index]) {
+      return false;
+    }
+  }
+  return true;
+}
+
+Element FromBytes(const UINT8 *Bytes) {
+  // Any 256-bit number times R^2 < 2^256 * p: one Montgomery product brings it
+  // below p.
+  return Mul(LimbsFromBytes(Bytes), RR);
+}
+
+Element NonZeroFromBytes(const UINT8 *Bytes) {
+  // Below 2^256 < 2 (p - 1), so one conditional subtraction of p - 1 is the
+  // whole reduction; adding 1 afterwards cannot carry out of 256 bits.
+  const Element Raw = LimbsFromBytes(Bytes);
+  Element Reduced;
+  UINT64 Borrow = 0;
+  for (int Index = 0; Index < 4; ++Index) {
+    const UINT64 PrimeMinusOne = PRIME.Limb[Index] - (Index == 0 ? 1 : 0);
+    UINT128 Wide = static_cast<UINT128>(Raw.Limb[Index]) - PrimeMinusOne - Borrow;
+    Reduced.Limb[Index] = static_cast<UINT64>(Wide);
+    Borrow = static_cast<UINT64>(Wide >> 64) & 1;
+  }
+  Element Factor = Select(static_cast<UINT8>(Borrow), Raw, Reduced);
+  UINT64 Carry = 1;
+  for (int Index = 0; Index < 4; ++Index) {
+    UINT128 Wide = static_cast<UINT128>(Factor.Limb[Index]) + Carry;
+    Factor.Limb[Index] = static_cast<UINT64>(Wide);
+    Carry = static_cast<UINT64>(Wide >> 64);
+  }
+  return Mul(Factor, RR);
+}
+
+void ToBytes(const Element &A, UINT8 *Bytes) {
+  const Element Plain = Mul(A, Element{{1, 0, 0, 0}});
+  for (int Index = 0; Index < 4; ++Index) {
+    for (int Byte = 0; Byte < 8; ++Byte) {
+      Bytes[(3 - Index) * 8 + Byte] = static_cast<UINT8>(Plain.Limb[Index] >> (56 - 8 * Byte));
+    }
+  }
+}
+
+bool FromBignum(const mbedtls_mpi *A, Element *R) {
+  // The number may be a secret (a candidate x, a residue).
+  SecretBuffer<ELEMENT_BYTES> Bytes;
+  if (A == nullptr || R == nullptr || mbedtls_mpi_cmp_int(A, 0) < 0 ||
+      mbedtls_mpi_write_binary(A, Bytes.Bytes, sizeof(Bytes.Bytes)) != 0) {
+    return false;
+  }
+  *R = FromBytes(Bytes.Bytes);
+  return true;
+}
+
+Element FromInt(UINT64 Value) { return Mul(Element{{Value, 0, 0, 0}}, RR); }
+
+Element Add(const Element &A, const Element &B) {
+  UINT64 Sum[4];
+  UINT64 Carry = 0;
+  for (int Index = 0; Index < 4; ++Index) {
+    UINT128 Wide = static_cast<UINT128>(A.Limb[Index]) + B.Limb[Index] + Carry;
+    Sum[Index] = static_cast<UINT64>(Wide);
+    Carry = static_cast<UINT64>(Wide >> 64);
+  }
+  return ReduceOnce(Sum, Carry);
+}
+
+Element Sub(const Element &A, const Element &B) {
+  Element Difference;
+  UINT64 Borrow = 0;
+  for (int Index = 0; Index < 4; ++Index) {
+    UINT128 Wide = static_cast<UINT128>(A.Limb[Index]) - B.Limb[Index] - Borrow;
+    Difference.Limb[Index] = static_cast<UINT64>(Wide);
+    Borrow = static_cast<UINT64>(Wide >> 64) & 1;
+  }
+  // Went below zero: add p back.
+  const UINT64 AddMask = Opaque(0 - Borrow);
+  UINT64 Carry = 0;
+  for (int Index = 0; Index < 4; ++Index) {
+    UINT128 Wide = static_cast<UINT128>(Difference.Limb[Index]) + (PRIME.Limb[Index] & AddMask) + Carry;
+    Difference.Limb[Index] = static_cast<UINT64>(Wide);
+    Carry = static_cast<UINT64>(Wide >> 64);
+  }
+  return Difference;
+}
+
+Element Mul(const Element &A, const Element &B) {
+  // Word-by-word Montgomery multiplication (CIOS). -p^-1 mod 2^64 is 1, so
+  // the multiple of p that clears the lowest limb is that limb itself.
+  UINT64 T[6] = {};
+  for (int Outer = 0; Outer < 4; ++Outer) {
+    UINT64 Carry = 0;
+    for (int Inner = 0; Inner < 4; ++Inner) {
+      UINT128 Wide = static_cast<UINT128>(A.Limb[Inner]) * B.Limb[Outer] + T[Inner] + Carry;
+      T[Inner] = static_cast<UINT64>(Wide);
+      Carry = static_cast<UINT64>(Wide >> 64);
+    }
+    UINT128 Wide = static_cast<UINT128>(T[4]) + Carry;
+    T[4] = static_cast<UINT64>(Wide);
+    T[5] = static_cast<UINT64>(Wide >> 64);
+
+    const UINT64 Factor = T[0];
+    Wide = static_cast<UINT128>(Factor) * PRIME.Limb[0] + T[0];
+    Carry = static_cast<UINT64>(Wide >> 64);
+    for (int Inner = 1; Inner < 4; ++Inner) {
+      Wide = static_cast<UINT128>(Factor) * PRIME.Limb[Inner] + T[Inner] + Carry;
+      T[Inner - 1] = static_cast<UINT64>(Wide);
+      Carry = static_cast<UINT64>(Wide >> 64);
+    }
+    Wide = static_cast<UINT128>(T[4]) + Carry;
+    T[3] = static_cast<UINT64>(Wide);
+    T[4] = T[5] + static_cast<UINT64>(Wide >> 64);
+  }
+  return ReduceOnce(T, T[4]);
+}
+
+Element Sqr(const Element &A) { return Mul(A, A); }
+
+UINT8 IsEqual(const Element &A, const Element &B) {
+  UINT64 Difference = 0;
+  for (int Index = 0; Index < 4; ++Index) {
+    Difference |= A.Limb[Index] ^ B.Limb[Index];
+  }
+  Difference = Opaque(Difference);
+  return static_cast<UINT8>(1 ^ ((Difference | (0 - Difference)) >> 63));
+}
+
+Element Select(UINT8 Flag, const Element &IfSet, const Element &IfClear) {
+  const UINT64 Mask = Opaque(0 - static_cast<UINT64>(Flag & 1));
+  Element Result;
+  for (int Index = 0; Index < 4; ++Index) {
+    Result.Limb[Index] = (IfSet.Limb[Index] & Mask) | (IfClear.Limb[Index] & ~Mask);
+  }
+  return Result;
+}
+
+int Legendre(const Element &A) {
+  const Element Euler = Power(A, EULER_CHAIN);
+  const int IsOne = IsEqual(Euler, ONE);
+  const int IsZero = IsEqual(Euler, Element{});
+  // 1, 0 or -1 without a branch on the answer.
+  return 2 * IsOne + IsZero - 1;
+}
+
+Element SquareRoot(const Element &A) { return Power(A, ROOT_CHAIN); }
+
+}  // namespace p256

@@ -1,0 +1,205 @@
+// The fixed-size P-256 field against mbedtls big numbers: every operation is
+// recomputed the slow, general way on random and boundary values.
+#include <random>
+
+#include "EccTestSupport.h"
+#include "FieldP256.h"
+
+namespace sae_test {
+namespace {
+
+constexpr char MAX_256[] = "FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF";
+
+struct FieldObjects {
+  FieldObjects() {
+    SetHex(P, P256_P);
+    EXPECT_EQ(mbedtls_mpi_sub_int(Euler, P, 1), 0);
+    EXPECT_EQ(mbedtls_mpi_shift_r(Euler, 1), 0);
+    EXPECT_EQ(mbedtls_mpi_add_int(Root, P, 1), 0);
+    EXPECT_EQ(mbedtls_mpi_shift_r(Root, 2), 0);
+  }
+  BigNum P;
+  BigNum Euler;  // (p - 1) / 2
+  BigNum Root;   // (p + 1) / 4
+};
+
+class FieldP256Test : public SaeLayerTest<FieldObjects> {
+ protected:
+  const mbedtls_mpi *P() { return Objects().P; }
+
+  std::vector<UINT8> Bytes(const mbedtls_mpi *X) {
+    std::vector<UINT8> Out(32);
+    EXPECT_EQ(mbedtls_mpi_write_binary(X, Out.data(), Out.size()), 0);
+    return Out;
+  }
+
+  p256::Element Element(const mbedtls_mpi *X) { return p256::FromBytes(Bytes(X).data()); }
+
+  // The element as a big number, for comparison with mbedtls results.
+  void Read(const p256::Element &E, mbedtls_mpi *X) {
+    UINT8 Out[32];
+    p256::ToBytes(E, Out);
+    ASSERT_EQ(mbedtls_mpi_read_binary(X, Out, sizeof Out), 0);
+  }
+
+  void ExpectEqual(const p256::Element &E, const mbedtls_mpi *Expected, const char *What) {
+    BigNum Actual;
+    Read(E, Actual);
+    EXPECT_EQ(mbedtls_mpi_cmp_mpi(Actual, Expected), 0) << What << ": " << ToHex(Actual) << " != " << ToHex(Expected);
+  }
+
+  // Random values below p, led by the boundary values 0, 1, 2 and p - 1.
+  std::vector<std::vector<UINT8>> Samples(size_t Count) {
+    std::vector<std::vector<UINT8>> Values;
+    for (int Small : {0, 1, 2}) {
+      BigNum X;
+      SetInt(X, Small);
+      Values.push_back(Bytes(X));
+    }
+    BigNum PMinusOne;
+    EXPECT_EQ(mbedtls_mpi_sub_int(PMinusOne, P(), 1), 0);
+    Values.push_back(Bytes(PMinusOne));
+    std::mt19937_64 Generator(256);
+    while (Values.size() < Count) {
+      std::vector<UINT8> Value(32);
+      for (UINT8 &Byte : Value) {
+        Byte = static_cast<UINT8>(Generator());
+      }
+      BigNum X;
+      EXPECT_EQ(mbedtls_mpi_read_binary(X, Value.data(), Value.size()), 0);
+      if (mbedtls_mpi_cmp_mpi(X, P()) < 0) {
+        Values.push_back(Value);
+      }
+    }
+    return Values;
+  }
+};
+
+TEST_F(FieldP256Test, BytesRoundTripAndNumbersFromPUpAreReduced) {
+  for (const auto &Value : Samples(64)) {
+    UINT8 Out[32];
+    p256::ToBytes(p256::FromBytes(Value.data()), Out);
+    EXPECT_EQ(std::vector<UINT8>(Out, Out + 32), Value);
+  }
+  BigNum PPlusOne, Max, Expected;
+  ASSERT_EQ(mbedtls_mpi_add_int(PPlusOne, P(), 1), 0);
+  SetHex(Max, MAX_256);
+  for (const mbedtls_mpi *Unreduced : {P(), static_cast<const mbedtls_mpi *>(PPlusOne), static_cast<const mbedtls_mpi *>(Max)}) {
+    ASSERT_EQ(mbedtls_mpi_mod_mpi(Expected, Unreduced, P()), 0);
+    ExpectEqual(Element(Unreduced), Expected, "reduced");
+  }
+  BigNum Seven;
+  SetInt(Seven, 7);
+  ExpectEqual(p256::FromInt(7), Seven, "from int");
+}
+
+TEST_F(FieldP256Test, AddSubAndMulAgreeWithBigNumbers) {
+  const auto Values = Samples(40);
+  BigNum A, B, Expected;
+  for (const auto &Left : Values) {
+    for (const auto &Right : Values) {
+      ASSERT_EQ(mbedtls_mpi_read_binary(A, Left.data(), 32), 0);
+      ASSERT_EQ(mbedtls_mpi_read_binary(B, Right.data(), 32), 0);
+      const p256::Element X = p256::FromBytes(Left.data()), Y = p256::FromBytes(Right.data());
+
+      ASSERT_EQ(mbedtls_mpi_add_mpi(Expected, A, B), 0);
+      ASSERT_EQ(mbedtls_mpi_mod_mpi(Expected, Expected, P()), 0);
+      ExpectEqual(p256::Add(X, Y), Expected, "sum");
+
+      ASSERT_EQ(mbedtls_mpi_sub_mpi(Expected, A, B), 0);
+      ASSERT_EQ(mbedtls_mpi_mod_mpi(Expected, Expected, P()), 0);
+      ExpectEqual(p256::Sub(X, Y), Expected, "difference");
+
+      ASSERT_EQ(mbedtls_mpi_mul_mpi(Expected, A, B), 0);
+      ASSERT_EQ(mbedtls_mpi_mod_mpi(Expected, Expected, P()), 0);
+      ExpectEqual(p256::Mul(X, Y), Expected, "product");
+      if (HasFailure()) {
+        return;
+      }
+    }
+  }
+}
+
+TEST_F(FieldP256Test, LegendreAndSquareRootAgreeWithGeneralExponentiation) {
+  BigNum Value, Power, Root, Square;
+  int Residues = 0, NonResidues = 0;
+  for (const auto &Sample : Samples(200)) {
+    ASSERT_EQ(mbedtls_mpi_read_binary(Value, Sample.data(), 32), 0);
+    ASSERT_EQ(mbedtls_mpi_exp_mod(Power, Value, Objects().Euler, P(), nullptr), 0);
+    const int Expected = mbedtls_mpi_cmp_int(Power, 1) == 0 ? 1 : (mbedtls_mpi_cmp_int(Power, 0) == 0 ? 0 : -1);
+    const p256::Element X = p256::FromBytes(Sample.data());
+    EXPECT_EQ(p256::Legendre(X), Expected) << ToHex(Value);
+    // The big-number layer takes the same path for this prime.
+    EXPECT_EQ(bignum_legendre(Value, P()), Expected);
+    (Expected == 1 ? Residues : NonResidues) += Expected != 0;
+
+    ASSERT_EQ(mbedtls_mpi_exp_mod(Power, Value, Objects().Root, P(), nullptr), 0);
+    ExpectEqual(p256::SquareRoot(X), Power, "root");
+    ASSERT_EQ(bignum_sqrt_mod(Root, Value, P()), 0);
+    EXPECT_EQ(mbedtls_mpi_cmp_mpi(Root, Power), 0);
+    if (Expected == 1) {
+      ASSERT_EQ(mbedtls_mpi_mul_mpi(Square, Root, Root), 0);
+      ASSERT_EQ(mbedtls_mpi_mod_mpi(Square, Square, P()), 0);
+      EXPECT_EQ(mbedtls_mpi_cmp_mpi(Square, Value), 0) << "root of a residue squares back";
+    }
+  }
+  // Both kinds were seen, in roughly equal numbers.
+  EXPECT_GT(Residues, 60);
+  EXPECT_GT(NonResidues, 60);
+}
+
+TEST_F(FieldP256Test, NonZeroFactorIsValueModPMinusOnePlusOne) {
+  BigNum PMinusOne, PMinusTwo, Max, Expected;
+  ASSERT_EQ(mbedtls_mpi_sub_int(PMinusOne, P(), 1), 0);
+  ASSERT_EQ(mbedtls_mpi_sub_int(PMinusTwo, P(), 2), 0);
+  SetHex(Max, MAX_256);
+  BigNum Zero;
+  SetInt(Zero, 0);
+  for (const mbedtls_mpi *Value : {static_cast<const mbedtls_mpi *>(Zero), static_cast<const mbedtls_mpi *>(PMinusTwo),
+                                   static_cast<const mbedtls_mpi *>(PMinusOne), P(), static_cast<const mbedtls_mpi *>(Max)}) {
+    ASSERT_EQ(mbedtls_mpi_mod_mpi(Expected, Value, PMinusOne), 0);
+    ASSERT_EQ(mbedtls_mpi_add_int(Expected, Expected, 1), 0);
+    ExpectEqual(p256::NonZeroFromBytes(Bytes(Value).data()), Expected, ToHex(Value).c_str());
+  }
+}
+
+TEST_F(FieldP256Test, OnlyThePrimeAndNumbersThatFitAreTakenFromBigNumbers) {
+  EXPECT_TRUE(p256::IsFieldPrime(P()));
+  BigNum Order, PPlusTwo, Negated, Small, Wide;
+  SetHex(Order, P256_N);
+  ASSERT_EQ(mbedtls_mpi_add_int(PPlusTwo, P(), 2), 0);
+  ASSERT_EQ(mbedtls_mpi_mul_int(Negated, P(), 1), 0);
+  Negated.Get()->s = -1;
+  SetInt(Small, 23);
+  for (const mbedtls_mpi *Other : {static_cast<const mbedtls_mpi *>(Order), static_cast<const mbedtls_mpi *>(PPlusTwo),
+                                   static_cast<const mbedtls_mpi *>(Negated), static_cast<const mbedtls_mpi *>(Small)}) {
+    EXPECT_FALSE(p256::IsFieldPrime(Other)) << ToHex(Other);
+  }
+  EXPECT_FALSE(p256::IsFieldPrime(nullptr));
+
+  p256::Element Out = p256::FromInt(5);
+  EXPECT_FALSE(p256::FromBignum(Negated, &Out));
+  ASSERT_EQ(mbedtls_mpi_lset(Wide, 1), 0);
+  ASSERT_EQ(mbedtls_mpi_shift_l(Wide, 256), 0);
+  EXPECT_FALSE(p256::FromBignum(Wide, &Out));
+  EXPECT_EQ(p256::IsEqual(Out, p256::FromInt(5)), 1) << "a refused number leaves the output alone";
+  ASSERT_EQ(mbedtls_mpi_sub_int(Wide, Wide, 1), 0);
+  ASSERT_TRUE(p256::FromBignum(Wide, &Out));
+  BigNum Expected;
+  ASSERT_EQ(mbedtls_mpi_mod_mpi(Expected, Wide, P()), 0);
+  ExpectEqual(Out, Expected, "2^256 - 1");
+}
+
+TEST_F(FieldP256Test, SelectAndEqualityLookAtWholeElements) {
+  const p256::Element A = p256::FromInt(3), B = p256::FromInt(4);
+  EXPECT_EQ(p256::IsEqual(p256::Select(1, A, B), A), 1);
+  EXPECT_EQ(p256::IsEqual(p256::Select(0, A, B), B), 1);
+  EXPECT_EQ(p256::IsEqual(A, B), 0);
+  // Elements differing only in the highest limb are different.
+  p256::Element High = A;
+  High.Limb[3] ^= 1ull << 63;
+  EXPECT_EQ(p256::IsEqual(A, High), 0);
+}
+
+}  // namespace
+}  // namespace sae_test
