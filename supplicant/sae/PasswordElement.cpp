@@ -82,18 +82,14 @@ UINT8 IsResidueBlind(const p256::Element &Qr, const p256::Element &Qnr, const p2
   return sae_ct::IsEqual(p256::Legendre(Num), Expected);
 }
 
-// y = sqrt(x^3 + a*x + b) with the parity of bit 0 of the successful
-// pwd-seed's last byte, the negation chosen without a branch.
-int SolveForY(const SAE_CONTEXT *Ctx, const mbedtls_mpi *X, UINT8 Parity, mbedtls_mpi *Y) {
-  const mbedtls_mpi *Prime = &Ctx->Prime;
-  BigNum RightSide;
-  BigNum Negated;
-  if (ecc_curve_y2(Ctx->Group, Prime, X, RightSide) != 0 || bignum_sqrt_mod(Y, RightSide, Prime) != 0 ||
-      bignum_sub(Negated, Prime, Y) != 0) {
-    return -1;
-  }
-  UINT8 Flip = static_cast<UINT8>((bignum_get_bit(Y, 0) ^ Parity) & 1);
-  return bignum_cond_assign(Y, Negated, Flip);
+// x and y of the point with abscissa X: y = sqrt(x^3 + a*x + b) with the
+// parity Parity, the negation chosen without a branch. Both big-endian.
+void SolveForY(const CurveConstants &Curve, const p256::Element &X, UINT8 Parity, UINT8 *XBytes, UINT8 *YBytes) {
+  const p256::Element Root = p256::SquareRoot(CurveRightSide(Curve, X));
+  p256::ToBytes(Root, YBytes);
+  const UINT8 Flip = static_cast<UINT8>((YBytes[p256::ELEMENT_BYTES - 1] ^ Parity) & 1);
+  p256::ToBytes(p256::Select(Flip, p256::Sub(p256::Element{}, Root), Root), YBytes);
+  p256::ToBytes(X, XBytes);
 }
 
 }  // namespace
@@ -176,7 +172,7 @@ int sae_derive_pwe(SAE_CONTEXT *Ctx, const UINT8 *OwnAddress, const UINT8 *PeerA
 
   UINT8 Key[2 * MAC_ADDRESS_LEN];
   AddressKey(OwnAddress, PeerAddress, Key);
-  SecretBuffer<p256::ELEMENT_BYTES> SavedX;
+  p256::Element SavedX = {};
   UINT8 Found = 0;
   UINT8 SavedParity = 0;
   for (UINT8 Counter = 1; Counter <= SAE_PWE_COUNTERS; ++Counter) {
@@ -196,9 +192,7 @@ int sae_derive_pwe(SAE_CONTEXT *Ctx, const UINT8 *OwnAddress, const UINT8 *PeerA
     const p256::Element X = p256::FromBytes(PwdValue.Get());
     const UINT8 Residue = IsResidueBlind(Qr, Qnr, CurveRightSide(Curve, X)) & Below;
     const UINT8 Take = Residue & static_cast<UINT8>(Found ^ 1);
-    for (UINTN Index = 0; Index < Length; ++Index) {
-      SavedX.Bytes[Index] = sae_ct::Select(Take, PwdValue[Index], SavedX.Bytes[Index]);
-    }
+    SavedX = p256::Select(Take, X, SavedX);
     SavedParity = sae_ct::Select(Take, PwdSeed[PWD_SEED_LEN - 1] & 1, SavedParity);
     Found |= Residue;
   }
@@ -206,10 +200,13 @@ int sae_derive_pwe(SAE_CONTEXT *Ctx, const UINT8 *OwnAddress, const UINT8 *PeerA
     return -1;
   }
 
+  SecretBuffer<p256::ELEMENT_BYTES> XBytes;
+  SecretBuffer<p256::ELEMENT_BYTES> YBytes;
+  SolveForY(Curve, SavedX, SavedParity, XBytes.Bytes, YBytes.Bytes);
   BigNum X;
   BigNum Y;
   EcPoint Pwe;
-  if (bignum_from_bytes(X, SavedX.Bytes, Length) != 0 || SolveForY(Ctx, X, SavedParity, Y) != 0 ||
+  if (bignum_from_bytes(X, XBytes.Bytes, Length) != 0 || bignum_from_bytes(Y, YBytes.Bytes, Length) != 0 ||
       ecc_point_from_xy(Ctx->Group, X, Y, Pwe) != 0 || ecc_point_check(Ctx->Group, Pwe) != 0) {
     return -1;
   }
