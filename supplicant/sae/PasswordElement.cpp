@@ -145,8 +145,10 @@ int sae_is_residue_blind(SAE_CONTEXT *Ctx, ECC_GROUP * /*Group*/, const mbedtls_
 
 int sae_derive_pwe(SAE_CONTEXT *Ctx, const UINT8 *OwnAddress, const UINT8 *PeerAddress, const UINT8 *Password,
                    UINTN PasswordLength) {
+  // No password (none configured) gives no element: a commit built from it
+  // would be reported as a success that no configured network can answer.
   if (Ctx == nullptr || Ctx->Group == nullptr || Ctx->PrimeLen != p256::ELEMENT_BYTES ||
-      !p256::IsFieldPrime(&Ctx->Prime)) {
+      !p256::IsFieldPrime(&Ctx->Prime) || Password == nullptr || PasswordLength == 0) {
     return -1;
   }
   const UINTN Length = Ctx->PrimeLen;

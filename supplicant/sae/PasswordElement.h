@@ -9,7 +9,8 @@
 constexpr UINT8 SAE_PWE_COUNTERS = 39;
 
 // Derives Ctx->Pwe from the password and the addresses (6 bytes each; their
-// order does not matter). Needs Ctx->Group, Prime and PrimeLen. Every
+// order does not matter) and a password of at least one byte. Needs
+// Ctx->Group, Prime and PrimeLen. Every
 // counter is evaluated whichever succeeds first, and the result is selected
 // without branches, so the time taken does not tell the counter. 0, or -1
 // with Ctx->Pwe left as it was.

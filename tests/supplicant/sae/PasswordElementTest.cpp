@@ -120,10 +120,12 @@ TEST_F(PasswordElementTest, LongestPasswordIsHashedWhole) {
   EXPECT_NE(PweX(), X) << "the last password byte must count";
 }
 
-TEST_F(PasswordElementTest, FailsWithoutContextOrGroupAndKeepsThePwe) {
+TEST_F(PasswordElementTest, FailsWithoutContextGroupOrPasswordAndKeepsThePwe) {
   ASSERT_EQ(Derive("keep"), 0);
   std::string X = PweX();
   EXPECT_EQ(sae_derive_pwe(nullptr, OWN_MAC, PEER_MAC, reinterpret_cast<const UINT8 *>("x"), 1), -1);
+  EXPECT_EQ(Derive(""), -1);
+  EXPECT_EQ(sae_derive_pwe(&Ctx(), OWN_MAC, PEER_MAC, nullptr, 1), -1);
   ECC_GROUP *Group = Ctx().Group;
   Ctx().Group = nullptr;
   EXPECT_EQ(Derive("other"), -1);

@@ -172,6 +172,26 @@ TEST_F(SaeExchangeTest, TooSmallBuffersGetTheNeededSizeAndNothingElse) {
   EXPECT_EQ(Size, 34u);
 }
 
+TEST_F(SaeExchangeTest, NoCommitWithoutAPassword) {
+  MakePair("late password", "late password");
+  Station Lone(Service());
+  const Bytes Sae = {1, 0, 0x00, 0x0F, 0xAC, 8};
+  ASSERT_TRUE(StatusIs(Lone.Set(EfiSupplicant80211AKMSuite, Sae), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(Lone.Set(EfiSupplicant80211StationMac, Bytes(STATION_A.begin(), STATION_A.end())), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(Lone.Set(EfiSupplicant80211TargetSSIDMac, Bytes(STATION_B.begin(), STATION_B.end())), EFI_SUCCESS));
+  EFI_STATUS Status = EFI_SUCCESS;
+  Bytes Body = Lone.GetBody(EfiSupplicantSaeCommit, &Status, 128);
+  EXPECT_TRUE(StatusIs(Status, EFI_UNSUPPORTED));
+  EXPECT_EQ(Body, Bytes(128, 0xEE)) << "nothing written";
+  // Configured afterwards, the same child runs the exchange.
+  const std::string Password = "late password";
+  ASSERT_TRUE(StatusIs(Lone.Set(EfiSupplicant80211PskPassword, Bytes(Password.begin(), Password.end())), EFI_SUCCESS));
+  Bytes CommitLone = Lone.Commit();
+  ASSERT_TRUE(StatusIs(Lone.TakeCommit(B().Commit()), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(B().TakeCommit(CommitLone), EFI_SUCCESS));
+  EXPECT_TRUE(StatusIs(B().TakeConfirm(Lone.Confirm()), EFI_SUCCESS));
+}
+
 TEST_F(SaeExchangeTest, ConfirmNeedsAPeerCommitAcceptedForTheCurrentOwnCommit) {
   MakePair("order", "order");
   SUP_INSTANCE *Record = A().Record();
