@@ -10,51 +10,67 @@ __extension__ typedef unsigned __int128 UINT128;
 
 constexpr Element PRIME = {{0xFFFFFFFFFFFFFFFFull, 0x00000000FFFFFFFFull, 0, 0xFFFFFFFF00000001ull}};
 
-// Hides a mask from the optimiser so that selections stay arithmetic.
-inline UINT64 Opaque(UINT64 Value) {
-  __asm__("" : "+r"(Value));
+// Hides a mask from the optimiser so that selections stay arithmetic (not
+// needed, and not possible, while the constants are computed).
+constexpr UINT64 Opaque(UINT64 Value) {
+  if (!__builtin_is_constant_evaluated()) {
+    __asm__("" : "+r"(Value));
+  }
   return Value;
 }
 
-// Compile-time only: (A + A) mod p for A < p.
-constexpr Element DoubleModPrime(const Element &A) {
-  Element Sum = {};
+// 0 for Bit 0, all ones for Bit 1.
+constexpr UINT64 MaskFromBit(UINT64 Bit) { return Opaque(0 - (Bit & 1)); }
+
+// Out = A + B over the four limbs; the carry out (0 or 1).
+constexpr UINT64 AddLimbs(const Element &A, const Element &B, Element &Out) {
   UINT64 Carry = 0;
   for (int Index = 0; Index < 4; ++Index) {
-    UINT128 Wide = (static_cast<UINT128>(A.Limb[Index]) << 1) + Carry;
-    Sum.Limb[Index] = static_cast<UINT64>(Wide);
+    UINT128 Wide = static_cast<UINT128>(A.Limb[Index]) + B.Limb[Index] + Carry;
+    Out.Limb[Index] = static_cast<UINT64>(Wide);
     Carry = static_cast<UINT64>(Wide >> 64);
   }
-  bool AtLeastPrime = Carry != 0;
-  if (!AtLeastPrime) {
-    AtLeastPrime = true;
-    for (int Index = 3; Index >= 0; --Index) {
-      if (Sum.Limb[Index] != PRIME.Limb[Index]) {
-        AtLeastPrime = Sum.Limb[Index] > PRIME.Limb[Index];
-        break;
-      }
-    }
+  return Carry;
+}
+
+// Out = A - B over the four limbs; the borrow out (0 or 1).
+constexpr UINT64 SubLimbs(const Element &A, const Element &B, Element &Out) {
+  UINT64 Borrow = 0;
+  for (int Index = 0; Index < 4; ++Index) {
+    UINT128 Wide = static_cast<UINT128>(A.Limb[Index]) - B.Limb[Index] - Borrow;
+    Out.Limb[Index] = static_cast<UINT64>(Wide);
+    Borrow = static_cast<UINT64>(Wide >> 64) & 1;
   }
-  if (AtLeastPrime) {
-    UINT64 Borrow = 0;
-    for (int Index = 0; Index < 4; ++Index) {
-      UINT128 Wide = static_cast<UINT128>(Sum.Limb[Index]) - PRIME.Limb[Index] - Borrow;
-      Sum.Limb[Index] = static_cast<UINT64>(Wide);
-      Borrow = static_cast<UINT64>(Wide >> 64) & 1;
-    }
+  return Borrow;
+}
+
+constexpr Element SelectByMask(UINT64 Mask, const Element &IfSet, const Element &IfClear) {
+  Element Result = {};
+  for (int Index = 0; Index < 4; ++Index) {
+    Result.Limb[Index] = (IfSet.Limb[Index] & Mask) | (IfClear.Limb[Index] & ~Mask);
   }
-  return Sum;
+  return Result;
+}
+
+// Value + CarryLimb * 2^256 (below 2p, so CarryLimb is 0 or 1) reduced
+// below p by one conditional subtraction.
+constexpr Element ReduceOnce(const Element &Value, UINT64 CarryLimb) {
+  Element Difference = {};
+  const UINT64 Borrow = SubLimbs(Value, PRIME, Difference);
+  // Below p only when the subtraction borrowed and there was no carry limb.
+  return SelectByMask(MaskFromBit(Borrow & (CarryLimb ^ 1)), Value, Difference);
+}
+
+constexpr Element AddModPrime(const Element &A, const Element &B) {
+  Element Sum = {};
+  const UINT64 Carry = AddLimbs(A, B, Sum);
+  return ReduceOnce(Sum, Carry);
 }
 
 // 2^256 mod p (Montgomery form of 1) is 2^256 - p, the two's complement of p.
 constexpr Element MontgomeryOne() {
   Element One = {};
-  UINT64 Borrow = 0;
-  for (int Index = 0; Index < 4; ++Index) {
-    UINT128 Wide = static_cast<UINT128>(0) - PRIME.Limb[Index] - Borrow;
-    One.Limb[Index] = static_cast<UINT64>(Wide);
-    Borrow = static_cast<UINT64>(Wide >> 64) & 1;
-  }
+  SubLimbs(Element{}, PRIME, One);
   return One;
 }
 
@@ -63,32 +79,14 @@ constexpr Element MontgomeryOne() {
 constexpr Element MontgomerySquare() {
   Element Value = MontgomeryOne();
   for (int Step = 0; Step < 256; ++Step) {
-    Value = DoubleModPrime(Value);
+    Value = AddModPrime(Value, Value);
   }
   return Value;
 }
 
 constexpr Element ONE = MontgomeryOne();
 constexpr Element RR = MontgomerySquare();
-
-// Value (4 limbs plus a carry limb, below 2p) reduced below p.
-Element ReduceOnce(const UINT64 *Limbs, UINT64 CarryLimb) {
-  Element Difference;
-  UINT64 Borrow = 0;
-  for (int Index = 0; Index < 4; ++Index) {
-    UINT128 Wide = static_cast<UINT128>(Limbs[Index]) - PRIME.Limb[Index] - Borrow;
-    Difference.Limb[Index] = static_cast<UINT64>(Wide);
-    Borrow = static_cast<UINT64>(Wide >> 64) & 1;
-  }
-  // A borrow out of the carry limb means the value was already below p.
-  UINT64 Below = (static_cast<UINT64>((static_cast<UINT128>(CarryLimb) - Borrow) >> 64)) & 1;
-  UINT64 KeepMask = Opaque(0 - Below);
-  Element Result;
-  for (int Index = 0; Index < 4; ++Index) {
-    Result.Limb[Index] = (Limbs[Index] & KeepMask) | (Difference.Limb[Index] & ~KeepMask);
-  }
-  return Result;
-}
+constexpr Element PRIME_MINUS_ONE = {{PRIME.Limb[0] - 1, PRIME.Limb[1], PRIME.Limb[2], PRIME.Limb[3]}};
 
 // Big-endian bytes to limbs, no reduction.
 Element LimbsFromBytes(const UINT8 *Bytes) {
@@ -175,20 +173,9 @@ Element NonZeroFromBytes(const UINT8 *Bytes) {
   // whole reduction; adding 1 afterwards cannot carry out of 256 bits.
   const Element Raw = LimbsFromBytes(Bytes);
   Element Reduced;
-  UINT64 Borrow = 0;
-  for (int Index = 0; Index < 4; ++Index) {
-    const UINT64 PrimeMinusOne = PRIME.Limb[Index] - (Index == 0 ? 1 : 0);
-    UINT128 Wide = static_cast<UINT128>(Raw.Limb[Index]) - PrimeMinusOne - Borrow;
-    Reduced.Limb[Index] = static_cast<UINT64>(Wide);
-    Borrow = static_cast<UINT64>(Wide >> 64) & 1;
-  }
-  Element Factor = Select(static_cast<UINT8>(Borrow), Raw, Reduced);
-  UINT64 Carry = 1;
-  for (int Index = 0; Index < 4; ++Index) {
-    UINT128 Wide = static_cast<UINT128>(Factor.Limb[Index]) + Carry;
-    Factor.Limb[Index] = static_cast<UINT64>(Wide);
-    Carry = static_cast<UINT64>(Wide >> 64);
-  }
+  const UINT64 Borrow = SubLimbs(Raw, PRIME_MINUS_ONE, Reduced);
+  Element Factor = SelectByMask(MaskFromBit(Borrow), Raw, Reduced);
+  AddLimbs(Factor, Element{{1, 0, 0, 0}}, Factor);
   return Mul(Factor, RR);
 }
 
@@ -214,33 +201,13 @@ bool FromBignum(const mbedtls_mpi *A, Element *R) {
 
 Element FromInt(UINT64 Value) { return Mul(Element{{Value, 0, 0, 0}}, RR); }
 
-Element Add(const Element &A, const Element &B) {
-  UINT64 Sum[4];
-  UINT64 Carry = 0;
-  for (int Index = 0; Index < 4; ++Index) {
-    UINT128 Wide = static_cast<UINT128>(A.Limb[Index]) + B.Limb[Index] + Carry;
-    Sum[Index] = static_cast<UINT64>(Wide);
-    Carry = static_cast<UINT64>(Wide >> 64);
-  }
-  return ReduceOnce(Sum, Carry);
-}
+Element Add(const Element &A, const Element &B) { return AddModPrime(A, B); }
 
 Element Sub(const Element &A, const Element &B) {
   Element Difference;
-  UINT64 Borrow = 0;
-  for (int Index = 0; Index < 4; ++Index) {
-    UINT128 Wide = static_cast<UINT128>(A.Limb[Index]) - B.Limb[Index] - Borrow;
-    Difference.Limb[Index] = static_cast<UINT64>(Wide);
-    Borrow = static_cast<UINT64>(Wide >> 64) & 1;
-  }
+  const UINT64 Borrow = SubLimbs(A, B, Difference);
   // Went below zero: add p back.
-  const UINT64 AddMask = Opaque(0 - Borrow);
-  UINT64 Carry = 0;
-  for (int Index = 0; Index < 4; ++Index) {
-    UINT128 Wide = static_cast<UINT128>(Difference.Limb[Index]) + (PRIME.Limb[Index] & AddMask) + Carry;
-    Difference.Limb[Index] = static_cast<UINT64>(Wide);
-    Carry = static_cast<UINT64>(Wide >> 64);
-  }
+  AddLimbs(Difference, SelectByMask(MaskFromBit(Borrow), PRIME, Element{}), Difference);
   return Difference;
 }
 
@@ -271,7 +238,7 @@ Element Mul(const Element &A, const Element &B) {
     T[3] = static_cast<UINT64>(Wide);
     T[4] = T[5] + static_cast<UINT64>(Wide >> 64);
   }
-  return ReduceOnce(T, T[4]);
+  return ReduceOnce(Element{{T[0], T[1], T[2], T[3]}}, T[4]);
 }
 
 Element Sqr(const Element &A) { return Mul(A, A); }
@@ -286,12 +253,7 @@ UINT8 IsEqual(const Element &A, const Element &B) {
 }
 
 Element Select(UINT8 Flag, const Element &IfSet, const Element &IfClear) {
-  const UINT64 Mask = Opaque(0 - static_cast<UINT64>(Flag & 1));
-  Element Result;
-  for (int Index = 0; Index < 4; ++Index) {
-    Result.Limb[Index] = (IfSet.Limb[Index] & Mask) | (IfClear.Limb[Index] & ~Mask);
-  }
-  return Result;
+  return SelectByMask(MaskFromBit(Flag), IfSet, IfClear);
 }
 
 int Legendre(const Element &A) {
