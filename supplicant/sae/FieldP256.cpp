@@ -199,8 +199,6 @@ bool FromBignum(const mbedtls_mpi *A, Element *R) {
   return true;
 }
 
-Element FromInt(UINT64 Value) { return Mul(Element{{Value, 0, 0, 0}}, RR); }
-
 Element Add(const Element &A, const Element &B) { return AddModPrime(A, B); }
 
 Element Sub(const Element &A, const Element &B) {

@@ -37,7 +37,6 @@ Element NonZeroFromBytes(const UINT8 *Bytes);
 // A non-negative number below 2^256 as a residue; false for anything else.
 bool FromBignum(const mbedtls_mpi *A, Element *R);
 
-Element FromInt(UINT64 Value);
 Element Add(const Element &A, const Element &B);
 Element Sub(const Element &A, const Element &B);
 Element Mul(const Element &A, const Element &B);
