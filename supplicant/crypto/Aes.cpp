@@ -112,7 +112,14 @@ bool RoundsMatch(const aes_key_schedule *Schedule, int Rounds) {
 
 }  // namespace
 
-void AesEncryptPortable(const UINT32 *RoundKeys, unsigned Rounds, const UINT8 *In, UINT8 *Out) {
+namespace {
+
+// One block through the T-table rounds. Encryption takes the columns of
+// ShiftRows forwards (Step 1), decryption those of InvShiftRows backwards
+// (Step 3); the table and the final S-box are the direction's own.
+template <unsigned Step>
+void CipherBlock(const UINT32 (&Table)[256], const UINT8 (&Box)[256], const UINT32 *RoundKeys, unsigned Rounds,
+                 const UINT8 *In, UINT8 *Out) {
   UINT32 S[4], T[4];
   for (unsigned j = 0; j < 4; ++j) {
     S[j] = LoadLe32(In + 4 * j) ^ RoundKeys[j];
@@ -120,9 +127,9 @@ void AesEncryptPortable(const UINT32 *RoundKeys, unsigned Rounds, const UINT8 *I
   for (unsigned Round = 1; Round < Rounds; ++Round) {
     const UINT32 *Key = RoundKeys + 4 * Round;
     for (unsigned j = 0; j < 4; ++j) {
-      T[j] = Tables.Encrypt[Octet(S[j], 0)] ^ RotateLeft32(Tables.Encrypt[Octet(S[(j + 1) & 3], 1)], 8) ^
-             RotateLeft32(Tables.Encrypt[Octet(S[(j + 2) & 3], 2)], 16) ^
-             RotateLeft32(Tables.Encrypt[Octet(S[(j + 3) & 3], 3)], 24) ^ Key[j];
+      T[j] = Table[Octet(S[j], 0)] ^ RotateLeft32(Table[Octet(S[(j + Step) & 3], 1)], 8) ^
+             RotateLeft32(Table[Octet(S[(j + 2) & 3], 2)], 16) ^
+             RotateLeft32(Table[Octet(S[(j + 3 * Step) & 3], 3)], 24) ^ Key[j];
     }
     for (unsigned j = 0; j < 4; ++j) {
       S[j] = T[j];
@@ -130,38 +137,22 @@ void AesEncryptPortable(const UINT32 *RoundKeys, unsigned Rounds, const UINT8 *I
   }
   const UINT32 *Key = RoundKeys + 4 * Rounds;
   for (unsigned j = 0; j < 4; ++j) {
-    const UINT32 Word = Column(Boxes.Forward[Octet(S[j], 0)], Boxes.Forward[Octet(S[(j + 1) & 3], 1)],
-                               Boxes.Forward[Octet(S[(j + 2) & 3], 2)], Boxes.Forward[Octet(S[(j + 3) & 3], 3)]);
+    const UINT32 Word = Column(Box[Octet(S[j], 0)], Box[Octet(S[(j + Step) & 3], 1)], Box[Octet(S[(j + 2) & 3], 2)],
+                               Box[Octet(S[(j + 3 * Step) & 3], 3)]);
     StoreLe32(Out + 4 * j, Word ^ Key[j]);
   }
   Wipe(S);
   Wipe(T);
 }
 
+}  // namespace
+
+void AesEncryptPortable(const UINT32 *RoundKeys, unsigned Rounds, const UINT8 *In, UINT8 *Out) {
+  CipherBlock<1>(Tables.Encrypt, Boxes.Forward, RoundKeys, Rounds, In, Out);
+}
+
 void AesDecryptPortable(const UINT32 *RoundKeys, unsigned Rounds, const UINT8 *In, UINT8 *Out) {
-  UINT32 S[4], T[4];
-  for (unsigned j = 0; j < 4; ++j) {
-    S[j] = LoadLe32(In + 4 * j) ^ RoundKeys[j];
-  }
-  for (unsigned Round = 1; Round < Rounds; ++Round) {
-    const UINT32 *Key = RoundKeys + 4 * Round;
-    for (unsigned j = 0; j < 4; ++j) {
-      T[j] = Tables.Decrypt[Octet(S[j], 0)] ^ RotateLeft32(Tables.Decrypt[Octet(S[(j + 3) & 3], 1)], 8) ^
-             RotateLeft32(Tables.Decrypt[Octet(S[(j + 2) & 3], 2)], 16) ^
-             RotateLeft32(Tables.Decrypt[Octet(S[(j + 1) & 3], 3)], 24) ^ Key[j];
-    }
-    for (unsigned j = 0; j < 4; ++j) {
-      S[j] = T[j];
-    }
-  }
-  const UINT32 *Key = RoundKeys + 4 * Rounds;
-  for (unsigned j = 0; j < 4; ++j) {
-    const UINT32 Word = Column(Boxes.Inverse[Octet(S[j], 0)], Boxes.Inverse[Octet(S[(j + 3) & 3], 1)],
-                               Boxes.Inverse[Octet(S[(j + 2) & 3], 2)], Boxes.Inverse[Octet(S[(j + 1) & 3], 3)]);
-    StoreLe32(Out + 4 * j, Word ^ Key[j]);
-  }
-  Wipe(S);
-  Wipe(T);
+  CipherBlock<3>(Tables.Decrypt, Boxes.Inverse, RoundKeys, Rounds, In, Out);
 }
 
 AesBlockFn AesEncryptor() { return crypto_cpu_has_aes() ? AesEncryptNi : AesEncryptPortable; }
