@@ -8,7 +8,7 @@ namespace {
 constinit UINT64 PassphraseDerivations = 0;
 
 bool DerivedFromCurrentInputs(const SUP_INSTANCE *Instance) {
-  return Instance->PmkPasswordLen == Instance->PasswordLen && Instance->PmkSsidLen == Instance->SsidLen &&
+  return Instance->PmkInputsKept && Instance->PmkPasswordLen == Instance->PasswordLen && Instance->PmkSsidLen == Instance->SsidLen &&
          CompareMem(Instance->PmkPassword, Instance->Password, sizeof(Instance->Password)) == 0 &&
          CompareMem(Instance->PmkSsid, Instance->Ssid, sizeof(Instance->Ssid)) == 0;
 }
@@ -22,6 +22,11 @@ VOID SupStartReplaySequence(SUP_INSTANCE *Instance) {
 VOID SupSetPmk(SUP_INSTANCE *Instance, const UINT8 *Pmk, SUP_PMK_SOURCE Source) {
   CopyMem(Instance->Pmk, Pmk, SUP_PMK_LEN);
   Instance->PmkSource = Source;
+  // Whatever Pmk held before is gone, so the remembered pass-phrase inputs
+  // no longer describe it; only a pass-phrase derivation records them anew.
+  Instance->PmkInputsKept = FALSE;
+  SecureZeroMem(Instance->PmkPassword, sizeof(Instance->PmkPassword));
+  Instance->PmkPasswordLen = 0;
   SupStartReplaySequence(Instance);
 }
 
@@ -40,6 +45,7 @@ VOID SupRefreshPassphrasePmk(SUP_INSTANCE *Instance) {
   Instance->PmkPasswordLen = Instance->PasswordLen;
   CopyMem(Instance->PmkSsid, Instance->Ssid, sizeof(Instance->Ssid));
   Instance->PmkSsidLen = Instance->SsidLen;
+  Instance->PmkInputsKept = TRUE;
 }
 
 UINT64 SupPassphraseDerivationCount() { return PassphraseDerivations; }

@@ -124,7 +124,9 @@ struct SUP_INSTANCE {
 
   // PMK bookkeeping: the source of Pmk and, for a pass-phrase PMK, the
   // inputs it was derived from, so it is derived once per distinct input.
+  // PmkInputsKept says the inputs describe what Pmk holds now.
   SUP_PMK_SOURCE PmkSource;
+  BOOLEAN        PmkInputsKept;
   UINT8          PmkPassword[64];
   UINT8          PmkPasswordLen;
   UINT8          PmkSsid[32];

@@ -74,12 +74,13 @@ EFI_STATUS SetPairwiseCipher(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
 }
 
 EFI_STATUS SetPassword(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN DataSize) {
+  // Connection managers hand strings over with their terminating NUL; no
+  // pass phrase or SAE password contains one, whatever its length.
+  if (Data[DataSize - 1] == 0) {
+    --DataSize;
+  }
   if (DataSize > SUP_MAX_PASSWORD_LEN) {
     return EFI_BUFFER_TOO_SMALL;
-  }
-  // Callers may count a terminating NUL; pass phrases are at least 8 characters.
-  if (DataSize > 8 && Data[DataSize - 1] == 0) {
-    --DataSize;
   }
   ZeroMem(Instance->Password, sizeof(Instance->Password));
   CopyMem(Instance->Password, Data, DataSize);

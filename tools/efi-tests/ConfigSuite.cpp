@@ -138,10 +138,12 @@ void CheckPassphrase(TestReporter &Report) {
                "config.passphrase.nine-with-nul-keeps-eight");
   Report.CheckBytes(Child.Record()->Pmk, AnnexJPskIeee, 32, "config.passphrase.pmk-annex-j-ieee");
 
-  UINT8 EightWithNul[8] = {'a', 'b', 'c', 'd', 'e', 'f', 'g', 0};
-  Report.Check(Child.Set(EfiSupplicant80211PskPassword, EightWithNul, 8) == EFI_SUCCESS &&
-                   Child.Record()->PasswordLen == 8 && Child.Record()->Password[7] == 0,
-               "config.passphrase.eight-with-nul-keeps-all");
+  // A short SAE password arrives with its terminator too; the NUL is never
+  // part of the password.
+  UINT8 TwoWithNul[2] = {'a', 0};
+  Report.Check(Child.Set(EfiSupplicant80211PskPassword, TwoWithNul, 2) == EFI_SUCCESS &&
+                   Child.Record()->PasswordLen == 1 && Child.Record()->Password[0] == 'a',
+               "config.passphrase.short-with-nul-drops-nul");
 
   UINT8 Long[64];
   SetMem(Long, sizeof(Long), 'x');
@@ -150,6 +152,9 @@ void CheckPassphrase(TestReporter &Report) {
                "config.passphrase.sixty-four-refused");
   Report.Check(Child.Set(EfiSupplicant80211PskPassword, Long, 0) == EFI_BUFFER_TOO_SMALL && Before.Unchanged(),
                "config.passphrase.empty-refused");
+  Long[63] = 0;
+  Report.Check(Child.Set(EfiSupplicant80211PskPassword, Long, 64) == EFI_SUCCESS && Child.Record()->PasswordLen == 63,
+               "config.passphrase.sixty-three-with-nul-accepted");
   Report.Check(Child.Set(EfiSupplicant80211PskPassword, Long, 63) == EFI_SUCCESS && Child.Record()->PasswordLen == 63,
                "config.passphrase.sixty-three-accepted");
 
