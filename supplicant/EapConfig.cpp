@@ -56,11 +56,16 @@ EFI_STATUS EFIAPI EapConfigGetData(EFI_EAP_CONFIGURATION_PROTOCOL *, EFI_EAP_TYP
     return EFI_INVALID_PARAMETER;
   }
   if (EapType == EFI_EAP_TYPE_ATTRIBUTE && DataType == EfiEapConfigEapSupportedAuthMethod) {
+    constexpr UINTN MethodListSize = 1;
     if (Data == nullptr) {
-      *DataSize = 1;
-    } else {
-      static_cast<UINT8 *>(Data)[0] = EFI_EAP_TYPE_EAPTLS;
+      *DataSize = MethodListSize;
+      return EFI_SUCCESS;
     }
+    if (*DataSize < MethodListSize) {
+      *DataSize = MethodListSize;
+      return EFI_BUFFER_TOO_SMALL;
+    }
+    static_cast<UINT8 *>(Data)[0] = EFI_EAP_TYPE_EAPTLS;
     return EFI_SUCCESS;
   }
   AsciiPrint("GetData with (EAPType, DataType) = (%u, %u) is not supported.\n", (UINT32)EapType, (UINT32)DataType);

@@ -8,7 +8,8 @@ namespace {
 constinit UINT64 PassphraseDerivations = 0;
 
 bool DerivedFromCurrentInputs(const SUP_INSTANCE *Instance) {
-  return Instance->PmkInputsKept && Instance->PmkPasswordLen == Instance->PasswordLen && Instance->PmkSsidLen == Instance->SsidLen &&
+  return Instance->PmkInputsKept && Instance->PmkPasswordLen == Instance->PasswordLen &&
+         Instance->PmkSsidLen == Instance->SsidLen &&
          CompareMem(Instance->PmkPassword, Instance->Password, sizeof(Instance->Password)) == 0 &&
          CompareMem(Instance->PmkSsid, Instance->Ssid, sizeof(Instance->Ssid)) == 0;
 }

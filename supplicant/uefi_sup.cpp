@@ -81,6 +81,25 @@ EFI_STATUS EFIAPI NorvSupDriverEntryPoint(EFI_HANDLE ImageHandle, EFI_SYSTEM_TAB
   return Status;
 }
 
+namespace {
+// Destroys every child of the service. A child whose protocols cannot be
+// removed (another agent holds them open) stops the walk: that child stays
+// installed, listed and usable, and its status is returned.
+EFI_STATUS DestroyAllChildren(SUP_SERVICE *Service) {
+  while (!IsListEmpty(&Service->ChildrenList)) {
+    SUP_INSTANCE *Child = SUP_INSTANCE_FROM_LINK(GetFirstNode(&Service->ChildrenList));
+    BOOLEAN WasInDestroy = Child->InDestroy;
+    Child->InDestroy = TRUE;
+    EFI_STATUS Status = SupRemoveChild(Service, Child);
+    if (EFI_ERROR(Status)) {
+      Child->InDestroy = WasInDestroy;
+      return Status;
+    }
+  }
+  return EFI_SUCCESS;
+}
+}  // namespace
+
 EFI_STATUS EFIAPI NorvSupUnload(EFI_HANDLE ImageHandle) {
   UINTN       HandleCount = 0;
   EFI_HANDLE *Handles = nullptr;
@@ -91,6 +110,12 @@ EFI_STATUS EFIAPI NorvSupUnload(EFI_HANDLE ImageHandle) {
   }
 
   for (UINTN Index = 0; Index < HandleCount; ++Index) {
+    // The entry installs the service on the image handle. A binding on any
+    // other handle belongs to another driver, or to another loaded copy of
+    // this one, and is not ours to take apart.
+    if (Handles[Index] != ImageHandle) {
+      continue;
+    }
     EFI_SERVICE_BINDING_PROTOCOL *ServiceBinding = nullptr;
     Status = gBS->OpenProtocol(Handles[Index], &gEfiSupplicantServiceBindingProtocolGuid,
                                reinterpret_cast<VOID **>(&ServiceBinding), ImageHandle, nullptr,
@@ -100,13 +125,15 @@ EFI_STATUS EFIAPI NorvSupUnload(EFI_HANDLE ImageHandle) {
     }
     SUP_SERVICE *Service = SUP_SERVICE_FROM_THIS(ServiceBinding);
 
-    // Children that are still alive keep their protocols and records: their
-    // callers may be in the middle of a connection. They are not reachable
-    // through a service binding any more.
-    Status = gBS->UninstallMultipleProtocolInterfaces(
-        Handles[Index], &gEfiSupplicantServiceBindingProtocolGuid, &Service->ServiceBinding,
-        &gEfiComponentNameProtocolGuid, &gNorvSupComponentName, &gEfiComponentName2ProtocolGuid,
-        &gNorvSupComponentName2, nullptr);
+    // Children point into this image: none may outlive it. If one cannot be
+    // destroyed, the driver stays loaded and everything keeps working.
+    Status = DestroyAllChildren(Service);
+    if (!EFI_ERROR(Status)) {
+      Status = gBS->UninstallMultipleProtocolInterfaces(
+          Handles[Index], &gEfiSupplicantServiceBindingProtocolGuid, &Service->ServiceBinding,
+          &gEfiComponentNameProtocolGuid, &gNorvSupComponentName, &gEfiComponentName2ProtocolGuid,
+          &gNorvSupComponentName2, nullptr);
+    }
     if (EFI_ERROR(Status)) {
       FreePool(Handles);
       return Status;
@@ -283,17 +310,24 @@ EFI_STATUS EFIAPI SupServiceBindingDestroyChild(EFI_SERVICE_BINDING_PROTOCOL *Th
 
   EFI_TPL OldTpl = gBS->RaiseTPL(TPL_CALLBACK);
   SupInstance->InDestroy = TRUE;
-  Status = gBS->UninstallMultipleProtocolInterfaces(ChildHandle, &gEfiSupplicantProtocolGuid,
-                                                    &SupInstance->Supplicant, &gEfiEapConfigurationProtocolGuid,
-                                                    &SupInstance->EapConfig, nullptr);
+  Status = SupRemoveChild(Service, SupInstance);
+  gBS->RestoreTPL(OldTpl);
+  return Status;
+}
+
+EFI_STATUS SupRemoveChild(SUP_SERVICE *Service, SUP_INSTANCE *Instance) {
+  EFI_TPL OldTpl = gBS->RaiseTPL(TPL_CALLBACK);
+  EFI_STATUS Status = gBS->UninstallMultipleProtocolInterfaces(Instance->Handle, &gEfiSupplicantProtocolGuid,
+                                                               &Instance->Supplicant, &gEfiEapConfigurationProtocolGuid,
+                                                               &Instance->EapConfig, nullptr);
   if (EFI_ERROR(Status)) {
     gBS->RestoreTPL(OldTpl);
     return Status;
   }
-  RemoveEntryList(&SupInstance->Link);
+  RemoveEntryList(&Instance->Link);
   Service->ChildrenNumber--;
   gBS->RestoreTPL(OldTpl);
 
-  SupFreeInstance(SupInstance);
+  SupFreeInstance(Instance);
   return EFI_SUCCESS;
 }

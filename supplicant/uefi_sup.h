@@ -41,6 +41,9 @@ EFI_STATUS SupCreateService(EFI_HANDLE ImageHandle, SUP_SERVICE **Service);
 EFI_STATUS SupCreateInstance(SUP_SERVICE *Service, SUP_INSTANCE **Instance);
 // Releases everything a child owns, then the record itself.
 VOID SupFreeInstance(SUP_INSTANCE *Instance);
+// Uninstalls a child's two protocols, unlinks and frees its record. On
+// failure the child stays installed and listed, and the status is returned.
+EFI_STATUS SupRemoveChild(SUP_SERVICE *Service, SUP_INSTANCE *Instance);
 
 extern EFI_DRIVER_BINDING_PROTOCOL gNorvSupDriverBinding;
 extern EFI_COMPONENT_NAME_PROTOCOL gNorvSupComponentName;

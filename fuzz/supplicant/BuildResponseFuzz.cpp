@@ -5,9 +5,16 @@
 // frames whose MIC the harness fixes up with the key the child holds (past
 // the MIC check); and key data the harness encrypts and wraps into a
 // valid message 3 or group message 1 (past decryption, into the KDEs).
+// A fourth form builds that key data from the elements current access points
+// send (GTK, IGTK, BIGTK, OCI, transition disable, other vendors' KDEs, the
+// RSN element and RSNXE, padding), picked, ordered and altered by the input,
+// so that unknown and malformed KDEs next to valid ones are always in play.
 //
 // Input: byte 0 = mode, MFP and stage; byte 1 = form; then frames, each
-// a two-byte big-endian length and that many bytes.
+// a two-byte big-endian length and that many bytes. In the composed form a
+// frame's bytes are picks: a byte choosing an element (bit 7: overwrite its
+// body with the next (byte & 63) input bytes; bit 6: then make its length
+// field match), repeated.
 //
 // Invariants, any breach aborts: the status is EFI_SUCCESS or
 // EFI_PROTOCOL_ERROR; a refused frame changes no byte of the child's
@@ -16,6 +23,7 @@
 #include <Authenticator.h>
 #include <HostEnv/Environment.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <random>
@@ -48,7 +56,67 @@ constexpr ModeSetup Modes[] = {
 };
 
 enum class Stage { Fresh, AfterMessage1, Established };
-enum class Form { Raw, MicFixed, KeyData };
+enum class Form { Raw, MicFixed, KeyData, ComposedKeyData };
+constexpr UINT8 FormCount = 4;
+
+// Elements of message 3 and group message 1 key data as access points send
+// them today; the key material is arbitrary.
+const std::vector<Bytes> &KeyDataElements() {
+  static const std::vector<Bytes> Elements = {
+      // GTK KDE, key ID 1, transmit.
+      {0xDD, 0x16, 0x00, 0x0F, 0xAC, 0x01, 0x05, 0x00, 0x11, 0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0x19, 0x1A,
+       0x1B, 0x1C, 0x1D, 0x1E, 0x1F, 0x20},
+      // IGTK KDE, key ID 4, IPN, 16-byte IGTK.
+      {0xDD, 0x1C, 0x00, 0x0F, 0xAC, 0x09, 0x04, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0x22, 0x23, 0x24,
+       0x25, 0x26, 0x27, 0x28, 0x29, 0x2A, 0x2B, 0x2C, 0x2D, 0x2E, 0x2F, 0x30},
+      // BIGTK KDE, key ID 6, BIPN, 16-byte BIGTK.
+      {0xDD, 0x1C, 0x00, 0x0F, 0xAC, 0x0E, 0x06, 0x00, 0x02, 0x00, 0x00, 0x00, 0x00, 0x00, 0x31, 0x32, 0x33, 0x34,
+       0x35, 0x36, 0x37, 0x38, 0x39, 0x3A, 0x3B, 0x3C, 0x3D, 0x3E, 0x3F, 0x40},
+      // OCI KDE: operating class 81, channel 6, no second segment.
+      {0xDD, 0x07, 0x00, 0x0F, 0xAC, 0x0D, 0x51, 0x06, 0x00},
+      // Transition disable KDE (Wi-Fi Alliance OUI, type 0x20): WPA3-Personal.
+      {0xDD, 0x05, 0x50, 0x6F, 0x9A, 0x20, 0x01},
+      // Another vendor's KDE and a Wi-Fi Alliance type nobody here knows.
+      {0xDD, 0x08, 0x00, 0x10, 0x18, 0x01, 0xDE, 0xAD, 0xBE, 0xEF},
+      {0xDD, 0x05, 0x50, 0x6F, 0x9A, 0x16, 0x07},
+      // MAC address, PMKID, lifetime and key ID KDEs.
+      {0xDD, 0x0A, 0x00, 0x0F, 0xAC, 0x03, 0x02, 0x00, 0x00, 0x00, 0x00, 0x02},
+      {0xDD, 0x14, 0x00, 0x0F, 0xAC, 0x04, 0x41, 0x42, 0x43, 0x44, 0x45, 0x46, 0x47, 0x48, 0x49, 0x4A, 0x4B, 0x4C,
+       0x4D, 0x4E, 0x4F, 0x50},
+      {0xDD, 0x08, 0x00, 0x0F, 0xAC, 0x07, 0x00, 0x00, 0x0E, 0x10},
+      {0xDD, 0x06, 0x00, 0x0F, 0xAC, 0x0A, 0x00, 0x00},
+      // A KDE type from after our time (a multi-link one).
+      {0xDD, 0x0C, 0x00, 0x0F, 0xAC, 0x10, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08},
+      // RSN element (PSK, CCMP, MFP capable) and RSNXE (SAE hash-to-element).
+      {0x30, 0x14, 0x01, 0x00, 0x00, 0x0F, 0xAC, 0x04, 0x01, 0x00, 0x00, 0x0F, 0xAC, 0x04, 0x01, 0x00, 0x00, 0x0F,
+       0xAC, 0x02, 0x80, 0x00},
+      {0xF4, 0x01, 0x20},
+      // Padding: 0xDD, then zeros to the end.
+      {0xDD, 0x00, 0x00, 0x00},
+  };
+  return Elements;
+}
+
+Bytes ComposeKeyData(const UINT8 *Data, size_t Length) {
+  const std::vector<Bytes> &Elements = KeyDataElements();
+  Bytes KeyData;
+  size_t Index = 0;
+  while (Index < Length) {
+    UINT8 Pick = Data[Index++];
+    Bytes Element = Elements[Pick % Elements.size()];
+    if ((Pick & 0x80) != 0 && Index < Length) {
+      size_t Count = std::min<size_t>(Data[Index++] & 0x3F, Length - Index);
+      Element.resize(std::max(Element.size(), 2 + Count));
+      std::memcpy(Element.data() + 2, Data + Index, Count);
+      Index += Count;
+      if ((Pick & 0x40) != 0) {
+        Element[1] = (UINT8)(Element.size() - 2);
+      }
+    }
+    KeyData.insert(KeyData.end(), Element.begin(), Element.end());
+  }
+  return KeyData;
+}
 
 [[noreturn]] void Breach(const char *What) {
   std::fprintf(stderr, "invariant broken: %s\n", What);
@@ -141,6 +209,8 @@ class Session {
       authenticator::ComputeMic(Frame.data(), Frame.size(), Frame[6] & 7, Ap_.Ptk(), Frame.data() + 81);
     } else if (How == Form::KeyData && Stage_ != Stage::Fresh) {
       Frame = WrapKeyData(Bytes(Data, Data + Length));
+    } else if (How == Form::ComposedKeyData && Stage_ != Stage::Fresh) {
+      Frame = WrapKeyData(ComposeKeyData(Data, Length));
     }
     Check(Frame);
   }
@@ -253,7 +323,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     const ModeSetup &Setup = Modes[Data[0] % 3];
     bool Mfp = (Data[0] >> 2) & 1;
     Stage To = static_cast<Stage>((Data[0] >> 3) % 3);
-    Form How = static_cast<Form>(Data[1] % 3);
+    Form How = static_cast<Form>(Data[1] % FormCount);
     Session S(W, Setup, Mfp);
     S.Advance(To);
     size_t Offset = 2;

@@ -129,9 +129,52 @@ void RunFrameSuite(TestReporter &Report) {
   }
 }
 
+void RunUnloadGuardSuite(TestReporter &Report) {
+  EFI_SERVICE_BINDING_PROTOCOL *Service = nullptr;
+  EFI_HANDLE Driver = DriverHandle();
+  if (Driver == nullptr ||
+      !Report.CheckStatus(gBS->HandleProtocol(Driver, &gEfiSupplicantServiceBindingProtocolGuid,
+                                              reinterpret_cast<VOID **>(&Service)),
+                          EFI_SUCCESS, "unload.guard.service-binding")) {
+    return;
+  }
+
+  // Another agent holds a child open, as a connection manager bound to it
+  // would: the child cannot be destroyed, so the unload must be refused and
+  // leave the driver whole.
+  EFI_HANDLE Held = nullptr, Agent = nullptr;
+  Report.CheckStatus(Service->CreateChild(Service, &Held), EFI_SUCCESS, "unload.guard.child-created");
+  Report.CheckStatus(gBS->InstallProtocolInterface(&Agent, &TestMarkerGuid, EFI_NATIVE_INTERFACE, &TestMarker),
+                     EFI_SUCCESS, "unload.guard.agent-made");
+  EFI_SUPPLICANT_PROTOCOL *Supplicant = nullptr;
+  Report.CheckStatus(gBS->OpenProtocol(Held, &gEfiSupplicantProtocolGuid, reinterpret_cast<VOID **>(&Supplicant),
+                                       Agent, Held, EFI_OPEN_PROTOCOL_BY_DRIVER),
+                     EFI_SUCCESS, "unload.guard.child-held-open");
+  Report.Check(EFI_ERROR(gBS->UnloadImage(Driver)), "unload.guard.refused-with-child-held-open");
+  Report.Check(DriverHandle() == Driver, "unload.guard.service-binding-kept");
+  CheckChildProtocols(Report, Held, true, "unload.guard.held-child-kept");
+  UINT8 Mac[6] = {0x02, 0, 0, 0, 0, 0x44};
+  if (Supplicant != nullptr) {
+    Report.CheckStatus(Supplicant->SetData(Supplicant, EfiSupplicant80211StationMac, Mac, sizeof(Mac)), EFI_SUCCESS,
+                       "unload.guard.held-child-answers");
+  }
+  EFI_HANDLE Another = nullptr;
+  Report.CheckStatus(Service->CreateChild(Service, &Another), EFI_SUCCESS, "unload.guard.still-makes-children");
+  Report.CheckStatus(Service->DestroyChild(Service, Another), EFI_SUCCESS, "unload.guard.still-destroys-children");
+  gBS->CloseProtocol(Held, &gEfiSupplicantProtocolGuid, Agent, Held);
+  Report.CheckStatus(Service->DestroyChild(Service, Held), EFI_SUCCESS, "unload.guard.released-child-destroyed");
+  gBS->UninstallProtocolInterface(Agent, &TestMarkerGuid, &TestMarker);
+
+  // A child left alive: unloading the driver must take it along.
+  EFI_HANDLE Left = nullptr;
+  Report.CheckStatus(Service->CreateChild(Service, &Left), EFI_SUCCESS, "unload.guard.child-left-alive");
+}
+
 void RunUnloadedSuite(TestReporter &Report) {
   VOID *Interface = nullptr;
   Report.CheckStatus(gBS->LocateProtocol(&gEfiSupplicantServiceBindingProtocolGuid, nullptr, &Interface),
                      EFI_NOT_FOUND, "unload.service-binding-gone");
   Report.Check(DriverHandle() == nullptr, "unload.no-handle-carries-service-binding");
+  Report.CheckValue(CountHandles(&gEfiSupplicantProtocolGuid), 0, "unload.no-child-left");
+  Report.CheckValue(CountHandles(&gEfiEapConfigurationProtocolGuid), 0, "unload.no-eap-configuration-left");
 }

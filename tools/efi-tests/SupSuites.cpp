@@ -16,4 +16,5 @@ void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
   RunCryptoSuite(Report);
   RunHandshakeSuite(Report);
   RunSaeSuite(Report);
+  RunUnloadGuardSuite(Report);
 }

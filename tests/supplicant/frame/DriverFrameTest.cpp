@@ -231,27 +231,79 @@ TEST_F(DriverFrame, UnloadRemovesEverythingTheEntryInstalled) {
   Image_ = nullptr;
 }
 
-TEST_F(DriverFrame, UnloadLeavesLiveChildrenWorking) {
+EFI_SUPPLICANT_PROTOCOL *SupplicantOf(HostEnv::Environment &Env, EFI_HANDLE Child) {
+  return static_cast<EFI_SUPPLICANT_PROTOCOL *>(Env.FindInterface(Child, gEfiSupplicantProtocolGuid));
+}
+
+// Children point into the image: unloading destroys them all, so nothing of
+// the driver is left for a caller to jump into (the pool-leak check at the
+// end of every test sees their records freed).
+TEST_F(DriverFrame, UnloadDestroysLiveChildren) {
   ASSERT_TRUE(StatusIs(LoadDriver(), EFI_SUCCESS));
   EFI_SERVICE_BINDING_PROTOCOL *Binding = ServiceBinding();
-  EFI_HANDLE Child = nullptr;
-  ASSERT_TRUE(StatusIs(Binding->CreateChild(Binding, &Child), EFI_SUCCESS));
+  EFI_HANDLE First = nullptr, Second = nullptr;
+  ASSERT_TRUE(StatusIs(Binding->CreateChild(Binding, &First), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(Binding->CreateChild(Binding, &Second), EFI_SUCCESS));
   ASSERT_TRUE(StatusIs(Env().UnloadImage(Image_), EFI_SUCCESS));
   Image_ = nullptr;
   EXPECT_EQ(ServiceBinding(), nullptr);
+  EXPECT_FALSE(Env().IsHandle(First));
+  EXPECT_FALSE(Env().IsHandle(Second));
+}
 
-  auto *Supplicant = static_cast<EFI_SUPPLICANT_PROTOCOL *>(Env().FindInterface(Child, gEfiSupplicantProtocolGuid));
+// A child another agent holds open cannot be destroyed, so the unload is
+// refused and the driver stays whole: the child answers, the service still
+// makes children, and a later unload succeeds once the child is released.
+TEST_F(DriverFrame, UnloadIsRefusedWhileAChildIsHeldOpen) {
+  ASSERT_TRUE(StatusIs(LoadDriver(), EFI_SUCCESS));
+  EFI_SERVICE_BINDING_PROTOCOL *Binding = ServiceBinding();
+  EFI_HANDLE Free = nullptr, Held = nullptr;
+  ASSERT_TRUE(StatusIs(Binding->CreateChild(Binding, &Free), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(Binding->CreateChild(Binding, &Held), EFI_SUCCESS));
+  EFI_HANDLE Agent = Env().LoadImage(NorvSupDxeModuleEntry);
+  VOID *Interface = nullptr;
+  ASSERT_TRUE(StatusIs(BS()->OpenProtocol(Held, &gEfiSupplicantProtocolGuid, &Interface, Agent, Held,
+                                          EFI_OPEN_PROTOCOL_BY_DRIVER),
+                       EFI_SUCCESS));
+
+  EFI_STATUS Refused = Env().UnloadImage(Image_);
+  EXPECT_TRUE(EFI_ERROR(Refused));
+  ASSERT_EQ(ServiceBinding(), Binding);
+  EXPECT_EQ(Service()->ChildrenNumber, 1);
+  EXPECT_FALSE(Env().IsHandle(Free));
+  EFI_SUPPLICANT_PROTOCOL *Supplicant = SupplicantOf(Env(), Held);
   ASSERT_NE(Supplicant, nullptr);
   UINT8 Mac[6] = {2, 0, 0, 0, 0, 9};
   EXPECT_TRUE(StatusIs(Supplicant->SetData(Supplicant, EfiSupplicant80211StationMac, Mac, sizeof(Mac)), EFI_SUCCESS));
+  EFI_HANDLE Another = nullptr;
+  ASSERT_TRUE(StatusIs(Binding->CreateChild(Binding, &Another), EFI_SUCCESS));
+  EXPECT_TRUE(StatusIs(Binding->DestroyChild(Binding, Another), EFI_SUCCESS));
 
-  // Nobody can destroy it through the driver any more; release it by hand.
-  SUP_INSTANCE *Record = SUP_INSTANCE_FROM_SUPPLICANT(Supplicant);
-  ASSERT_TRUE(StatusIs(BS()->UninstallMultipleProtocolInterfaces(Child, &gEfiSupplicantProtocolGuid,
-                                                                 &Record->Supplicant, &gEfiEapConfigurationProtocolGuid,
-                                                                 &Record->EapConfig, nullptr),
+  ASSERT_TRUE(StatusIs(BS()->CloseProtocol(Held, &gEfiSupplicantProtocolGuid, Agent, Held), EFI_SUCCESS));
+  EXPECT_TRUE(StatusIs(Env().UnloadImage(Image_), EFI_SUCCESS));
+  Image_ = nullptr;
+  EXPECT_FALSE(Env().IsHandle(Held));
+  EXPECT_TRUE(StatusIs(Env().UnloadImage(Agent), EFI_SUCCESS));
+}
+
+// Unload takes apart only the service on its own image handle: another
+// driver's supplicant binding (here one whose record is not ours at all) is
+// left installed and is never taken for this driver's record.
+TEST_F(DriverFrame, UnloadLeavesAnotherDriversServiceAlone) {
+  EFI_SERVICE_BINDING_PROTOCOL Foreign = {SupServiceBindingCreateChild, SupServiceBindingDestroyChild};
+  EFI_HANDLE ForeignHandle = nullptr;
+  ASSERT_TRUE(StatusIs(BS()->InstallProtocolInterface(&ForeignHandle, &gEfiSupplicantServiceBindingProtocolGuid,
+                                                      EFI_NATIVE_INTERFACE, &Foreign),
                        EFI_SUCCESS));
-  SupFreeInstance(Record);
+  ASSERT_TRUE(StatusIs(LoadDriver(), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(Env().UnloadImage(Image_), EFI_SUCCESS));
+  Image_ = nullptr;
+  EXPECT_EQ(Env().FindInterface(ForeignHandle, gEfiSupplicantServiceBindingProtocolGuid), &Foreign);
+  VOID *Interface = nullptr;
+  EXPECT_TRUE(StatusIs(BS()->LocateProtocol(&gEfiComponentName2ProtocolGuid, nullptr, &Interface), EFI_NOT_FOUND));
+  EXPECT_TRUE(StatusIs(BS()->UninstallProtocolInterface(ForeignHandle, &gEfiSupplicantServiceBindingProtocolGuid,
+                                                        &Foreign),
+                       EFI_SUCCESS));
 }
 
 TEST_F(DriverFrame, NullArgumentsAreRefused) {

@@ -53,4 +53,20 @@ TEST_F(EapConfiguration, SupportedPairsPrintNothing) {
   EXPECT_EQ(ConOutText(), "");
 }
 
+// A buffer announced too small is never written: the caller learns the size
+// it needs, as with every other GetData.
+TEST_F(EapConfiguration, SupportedMethodsNeedOneByte) {
+  UINT8 Method[2] = {0xEE, 0xEE};
+  UINTN Size = 0;
+  EXPECT_TRUE(StatusIs(Eap_->GetData(Eap_, EFI_EAP_TYPE_ATTRIBUTE, EfiEapConfigEapSupportedAuthMethod, Method, &Size),
+                       EFI_BUFFER_TOO_SMALL));
+  EXPECT_EQ(Size, 1u);
+  EXPECT_EQ(Method[0], 0xEE);
+  Size = sizeof(Method);
+  EXPECT_TRUE(StatusIs(Eap_->GetData(Eap_, EFI_EAP_TYPE_ATTRIBUTE, EfiEapConfigEapSupportedAuthMethod, Method, &Size),
+                       EFI_SUCCESS));
+  EXPECT_EQ(Method[0], EFI_EAP_TYPE_EAPTLS);
+  EXPECT_EQ(Method[1], 0xEE);
+}
+
 }  // namespace

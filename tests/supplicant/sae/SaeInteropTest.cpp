@@ -4,7 +4,10 @@
 // pairs, and each refuses the other's reflected commit.
 #include <SaeAuthenticator.h>
 
+#include <cstring>
 #include <random>
+
+#include "crypto/Kdf.h"
 
 #include "SaeTestSupport.h"
 
@@ -108,6 +111,36 @@ TEST_F(SaeInteropTest, EachSideRefusesItsOwnCommitReflected) {
   Bytes Reflected = StationConfirm;
   EXPECT_TRUE(StatusIs(Sta.TakeConfirm(Reflected), EFI_BUFFER_TOO_SMALL));
   EXPECT_TRUE(StatusIs(Sta.TakeConfirm(ApConfirm()), EFI_SUCCESS));
+}
+
+// A transition-mode network falls back from SAE to WPA2 on the same child:
+// the same password set again under the PSK AKM keys from the password, not
+// from the SAE exchange that came before.
+TEST_F(SaeInteropTest, FallingBackToThePassPhraseReplacesTheSaePmk) {
+  const std::string Password = "transition mode";
+  Station &Sta = Prepare(Password, Password, STATION_A, STATION_B);
+  EFI_80211_SSID Ssid = {};
+  Ssid.SSIdLen = 6;
+  std::memcpy(Ssid.SSId, "Office", 6);
+  const UINT8 *SsidBytes = reinterpret_cast<const UINT8 *>(&Ssid);
+  ASSERT_TRUE(StatusIs(Sta.Set(EfiSupplicant80211TargetSSIDName, Bytes(SsidBytes, SsidBytes + sizeof(Ssid))),
+                       EFI_SUCCESS));
+  Bytes StationCommit = Sta.Commit();
+  ASSERT_EQ(Ap_->AcceptCommit(StationCommit.data(), StationCommit.size()), SAE_VERDICT::Ok);
+  ASSERT_TRUE(StatusIs(Sta.TakeCommit(ApCommit()), EFI_SUCCESS));
+  Sta.Confirm();
+  ASSERT_EQ(Bytes(Sta.Record()->Pmk, Sta.Record()->Pmk + 32), Bytes(Ap_->Pmk(), Ap_->Pmk() + 32));
+
+  ASSERT_TRUE(StatusIs(Sta.Set(EfiSupplicant80211AKMSuite, Bytes{1, 0, 0x00, 0x0F, 0xAC, 2}), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(Sta.Set(EfiSupplicant80211PskPassword, Bytes(Password.begin(), Password.end())), EFI_SUCCESS));
+  UINT8 PassPhrasePmk[32];
+  ASSERT_EQ(psk_from_passphrase(Password.data(), Password.size(), "Office", 6, PassPhrasePmk), 1);
+  EXPECT_EQ(Bytes(Sta.Record()->Pmk, Sta.Record()->Pmk + 32), Bytes(PassPhrasePmk, PassPhrasePmk + 32));
+  UINTN Size = 32;
+  UINT8 Read[32];
+  ASSERT_TRUE(StatusIs(Sta.Record()->Supplicant.GetData(&Sta.Record()->Supplicant, EfiSupplicant80211PMK, Read, &Size),
+                       EFI_SUCCESS));
+  EXPECT_EQ(Bytes(Read, Read + 32), Bytes(PassPhrasePmk, PassPhrasePmk + 32));
 }
 
 }  // namespace

@@ -412,6 +412,67 @@ TEST_F(HandshakeTest, ReconfiguringForANewAssociationStartsANewReplayCounter) {
   ExpectKeysMatchAuthenticator(false);
 }
 
+TEST_F(HandshakeTest, SettingThePassPhraseAloneStartsANewReplayCounter) {
+  Configure("wpa2-psk");
+  FourWayHandshake();
+  GroupHandshake();
+  // Some connection managers set only the pass phrase again before the next
+  // association; the restarted access point counts from its beginning.
+  StartAuthenticator("wpa2-psk", wifi::Mfp::Off);
+  ASSERT_TRUE(StatusIs(Station_->Set(EfiSupplicant80211PskPassword, Passphrase, strlen(Passphrase)), EFI_SUCCESS));
+  FourWayHandshake();
+  GroupHandshake();
+  ExpectKeysMatchAuthenticator(false);
+}
+
+// The cached pass-phrase PMK must describe what Pmk holds: the SSIDs of two
+// bands of one office differ in one character and share the pass phrase.
+TEST_F(HandshakeTest, NetworksWhoseSsidsHaveTheSameLengthEachGetTheirOwnPmk) {
+  for (const char *Network : {"Office-2G", "Office-5G", "Office-2G"}) {
+    SCOPED_TRACE(Network);
+    Configure("wpa2-psk", wifi::Mfp::Off, Network);
+    FourWayHandshake();
+    GroupHandshake();
+    ExpectKeysMatchAuthenticator(false);
+  }
+}
+
+// A WPA3 transition-mode network falls back to WPA2 on the same child: after
+// a PMK from elsewhere (SAE, or handed in), the same pass phrase set again
+// must give the pass-phrase PMK, not the one still held.
+TEST_F(HandshakeTest, ThePassPhraseSetAgainReplacesAPmkFromElsewhere) {
+  Configure("wpa2-psk");
+  const Bytes Elsewhere(SUP_PMK_LEN, 0x3C);
+  ASSERT_TRUE(StatusIs(Station_->Set(EfiSupplicant80211PMK, Elsewhere.data(), Elsewhere.size()), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(Station_->Set(EfiSupplicant80211PskPassword, Passphrase, strlen(Passphrase)), EFI_SUCCESS));
+  UINT8 Expected[SUP_PMK_LEN];
+  ASSERT_EQ(psk_from_passphrase(Passphrase, strlen(Passphrase), Ssid, strlen(Ssid), Expected), 1);
+  EXPECT_EQ(Bytes(Record()->Pmk, Record()->Pmk + SUP_PMK_LEN), Bytes(Expected, Expected + SUP_PMK_LEN));
+  FourWayHandshake();
+  GroupHandshake();
+  ExpectKeysMatchAuthenticator(false);
+}
+
+// A key read into a buffer that held something else carries nothing of it
+// past the key's length.
+TEST_F(HandshakeTest, KeysReadBackClearTheRestOfTheKeyBuffer) {
+  Configure("wpa2-psk");
+  FourWayHandshake();
+  for (EFI_SUPPLICANT_DATA_TYPE Type : {EfiSupplicant80211PTK, EfiSupplicant80211GTK}) {
+    SCOPED_TRACE(Type);
+    Bytes Buffer(sizeof(EFI_SUPPLICANT_GTK_LIST), 0xA5);
+    UINTN Size = Buffer.size();
+    ASSERT_TRUE(StatusIs(Station_->Supplicant()->GetData(Station_->Supplicant(), Type, Buffer.data(), &Size),
+                         EFI_SUCCESS));
+    EFI_SUPPLICANT_KEY Key;
+    std::memcpy(&Key, Buffer.data() + (Type == EfiSupplicant80211GTK ? offsetof(EFI_SUPPLICANT_GTK_LIST, GTKList) : 0),
+                sizeof(Key));
+    ASSERT_EQ(Key.KeyLen, 16);
+    EXPECT_EQ(Bytes(Key.Key + 16, Key.Key + sizeof(Key.Key)), Bytes(sizeof(Key.Key) - 16, 0));
+    EXPECT_NE(Bytes(Key.Key, Key.Key + 16), Bytes(16, 0));
+  }
+}
+
 // ---------------------------------------------------------------------------
 // SNonce
 // ---------------------------------------------------------------------------
