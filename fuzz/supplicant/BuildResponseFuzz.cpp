@@ -105,7 +105,8 @@ Bytes ComposeKeyData(const UINT8 *Data, size_t Length) {
     UINT8 Pick = Data[Index++];
     Bytes Element = Elements[Pick % Elements.size()];
     if ((Pick & 0x80) != 0 && Index < Length) {
-      size_t Count = std::min<size_t>(Data[Index++] & 0x3F, Length - Index);
+      size_t Wanted = Data[Index++] & 0x3F;
+      size_t Count = std::min(Wanted, Length - Index);
       Element.resize(std::max(Element.size(), 2 + Count));
       std::memcpy(Element.data() + 2, Data + Index, Count);
       Index += Count;
