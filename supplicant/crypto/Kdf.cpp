@@ -162,11 +162,34 @@ int psk_from_passphrase(const void *Passphrase, UINTN PassphraseLength, const vo
   if (PassphraseLength > PSK_MAX_PASSPHRASE || SsidLength > PSK_MAX_SSID) {
     return 0;
   }
-  UINT8 Second[SHA1_DIGEST_SIZE];
-  pbkdf2_sha1_block(Passphrase, PassphraseLength, Ssid, SsidLength, 4096, 1, Psk);
-  pbkdf2_sha1_block(Passphrase, PassphraseLength, Ssid, SsidLength, 4096, 2, Second);
-  CopyBytes(Psk + SHA1_DIGEST_SIZE, Second, PSK_SIZE - SHA1_DIGEST_SIZE);
-  Wipe(Second);
+  // The PSK's two PBKDF2 blocks are independent chains of 4096 HMACs each:
+  // run them side by side.
+  const HmacKey<Sha1Hash> Mac(static_cast<const UINT8 *>(Passphrase), PassphraseLength);
+  SHA1_PBKDF2_CHAIN Chains[2];
+  UINT8 U[SHA1_DIGEST_SIZE];
+  for (UINT32 Block = 0; Block < 2; ++Block) {
+    UINT8 Index[4];
+    StoreBe32(Index, Block + 1);
+    const UINT8 *Address[2] = {static_cast<const UINT8 *>(Ssid), Index};
+    const UINTN Length[2] = {SsidLength, 4};
+    Mac.Compute(2, Address, Length, U);
+    SHA1_PBKDF2_CHAIN &Chain = Chains[Block];
+    for (unsigned w = 0; w < 5; ++w) {
+      Chain.Inner[w] = Mac.InnerContext().state[w];
+      Chain.Outer[w] = Mac.OuterContext().state[w];
+      Chain.U[w] = LoadBe32(U + 4 * w);
+      Chain.T[w] = Chain.U[w];
+    }
+  }
+  Sha1Pbkdf2Pair()(Chains, 4096 - 1);
+  UINT8 T[2 * SHA1_DIGEST_SIZE];
+  for (unsigned w = 0; w < 10; ++w) {
+    StoreBe32(T + 4 * w, Chains[w / 5].T[w % 5]);
+  }
+  CopyBytes(Psk, T, PSK_SIZE);
+  Wipe(T);
+  Wipe(U);
+  Wipe(Chains);
   return 1;
 }
 

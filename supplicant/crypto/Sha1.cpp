@@ -28,8 +28,8 @@ constexpr UINT32 StageConstant[4] = {0x5a827999, 0x6ed9eba1, 0x8f1bbcdc, 0xca62c
 // terms that do not depend on A are added first: only the rotation of the
 // newest A stays on the critical path.
 template <unsigned T>
-inline __attribute__((always_inline)) void Steps(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E,
-                                                 UINT32 (&W)[16]) {
+inline __attribute__((always_inline)) void Step(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E,
+                                                UINT32 (&W)[16]) {
   UINT32 Word;
   if constexpr (T < 16) {
     Word = W[T];
@@ -41,9 +41,59 @@ inline __attribute__((always_inline)) void Steps(UINT32 &A, UINT32 &B, UINT32 &C
   E += StageFunction<T / 20>(B, C, D);
   E += RotateLeft32(A, 5);
   B = RotateLeft32(B, 30);
+}
+
+template <unsigned T>
+inline __attribute__((always_inline)) void Steps(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E,
+                                                 UINT32 (&W)[16]) {
+  Step<T>(A, B, C, D, E, W);
   if constexpr (T + 1 < 80) {
     Steps<T + 1>(E, A, B, C, D, W);
   }
+}
+
+// The same 80 steps on two independent blocks, step by step side by side so
+// that each one's dependency chain fills the other's gaps.
+template <unsigned T>
+inline __attribute__((always_inline)) void StepsPair(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E,
+                                                     UINT32 (&W)[16], UINT32 &A2, UINT32 &B2, UINT32 &C2,
+                                                     UINT32 &D2, UINT32 &E2, UINT32 (&W2)[16]) {
+  Step<T>(A, B, C, D, E, W);
+  Step<T>(A2, B2, C2, D2, E2, W2);
+  if constexpr (T + 1 < 80) {
+    StepsPair<T + 1>(E, A, B, C, D, W, E2, A2, B2, C2, D2, W2);
+  }
+}
+
+// The one block of an HMAC-SHA1 over a 20-octet message after the 64-octet
+// key block: the message words, the padding bit, then 672 message bits.
+void SetDigestBlock(UINT32 (&W)[16], const UINT32 Digest[5]) {
+  for (unsigned i = 0; i < 5; ++i) {
+    W[i] = Digest[i];
+  }
+  W[5] = 0x80000000;
+  for (unsigned i = 6; i < 15; ++i) {
+    W[i] = 0;
+  }
+  W[15] = (64 + 20) * 8;
+}
+
+// State = Start compressed over the digest block of Message, for two chains.
+void CompressDigestBlockPair(const UINT32 Start[5], const UINT32 Message[5], UINT32 State[5],
+                             const UINT32 Start2[5], const UINT32 Message2[5], UINT32 State2[5]) {
+  UINT32 W[16], W2[16];
+  SetDigestBlock(W, Message);
+  SetDigestBlock(W2, Message2);
+  UINT32 A = Start[0], B = Start[1], C = Start[2], D = Start[3], E = Start[4];
+  UINT32 A2 = Start2[0], B2 = Start2[1], C2 = Start2[2], D2 = Start2[3], E2 = Start2[4];
+  StepsPair<0>(A, B, C, D, E, W, A2, B2, C2, D2, E2, W2);
+  const UINT32 Out[5] = {A, B, C, D, E}, Out2[5] = {A2, B2, C2, D2, E2};
+  for (unsigned i = 0; i < 5; ++i) {
+    State[i] = Start[i] + Out[i];
+    State2[i] = Start2[i] + Out2[i];
+  }
+  Wipe(W);
+  Wipe(W2);
 }
 
 }  // namespace
@@ -68,6 +118,25 @@ void Sha1CompressPortable(UINT32 State[5], const UINT8 *Blocks, UINTN BlockCount
 
 Sha1CompressFn Sha1Compressor() {
   return crypto_cpu_has_sha() ? Sha1CompressShaNi : Sha1CompressPortable;
+}
+
+void Sha1Pbkdf2PairPortable(SHA1_PBKDF2_CHAIN Chains[2], UINTN Rounds) {
+  SHA1_PBKDF2_CHAIN &First = Chains[0], &Second = Chains[1];
+  UINT32 Inner[5], Inner2[5];
+  for (UINTN Round = 0; Round < Rounds; ++Round) {
+    CompressDigestBlockPair(First.Inner, First.U, Inner, Second.Inner, Second.U, Inner2);
+    CompressDigestBlockPair(First.Outer, Inner, First.U, Second.Outer, Inner2, Second.U);
+    for (unsigned i = 0; i < 5; ++i) {
+      First.T[i] ^= First.U[i];
+      Second.T[i] ^= Second.U[i];
+    }
+  }
+  Wipe(Inner);
+  Wipe(Inner2);
+}
+
+Sha1Pbkdf2PairFn Sha1Pbkdf2Pair() {
+  return crypto_cpu_has_sha() ? Sha1Pbkdf2PairShaNi : Sha1Pbkdf2PairPortable;
 }
 
 void sha1_init(sha1_ctx *Context) {

@@ -17,6 +17,21 @@ void Sha256CompressShaNi(UINT32 State[8], const UINT8 *Blocks, UINTN BlockCount)
 Sha1CompressFn   Sha1Compressor();
 Sha256CompressFn Sha256Compressor();
 
+// Two PBKDF2-HMAC-SHA1 chains iterated together: their compressions are
+// independent, so the latency of one hides behind the other. Words are the
+// big-endian values of the octet strings.
+struct SHA1_PBKDF2_CHAIN {
+  UINT32 Inner[5];  // HMAC state after the inner key block
+  UINT32 Outer[5];  // HMAC state after the outer key block
+  UINT32 U[5];      // the latest U
+  UINT32 T[5];      // XOR of every U so far
+};
+// Runs Rounds more iterations (U = HMAC(U), T ^= U) on both chains.
+using Sha1Pbkdf2PairFn = void (*)(SHA1_PBKDF2_CHAIN Chains[2], UINTN Rounds);
+void Sha1Pbkdf2PairPortable(SHA1_PBKDF2_CHAIN Chains[2], UINTN Rounds);
+void Sha1Pbkdf2PairShaNi(SHA1_PBKDF2_CHAIN Chains[2], UINTN Rounds);
+Sha1Pbkdf2PairFn Sha1Pbkdf2Pair();
+
 // Round constants (first 32 bits of the fractional parts of the cube roots of
 // the first 64 primes), shared with the SHA-NI code.
 extern const UINT32 Sha256RoundConstants[64];
