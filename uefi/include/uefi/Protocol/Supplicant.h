@@ -57,6 +57,19 @@ typedef enum {
   EfiSupplicant80211IGTKKey              = 20,  // the IGTK as one EFI_SUPPLICANT_KEY
   EfiSupplicantSaeCommit                 = 21,
   EfiSupplicantSaeConfirm                = 22,
+  // WPA3 as access points run it today: SAE hash-to-element and
+  // anti-clogging, the beacon's elements for downgrade checks, and the key
+  // data of current access points.
+  EfiSupplicantSaePweMethod              = 23,  // UINT8: 0 hunting-and-pecking, 1 hash-to-element
+  EfiSupplicantSaePasswordIdentifier     = 24,
+  EfiSupplicantSaeAntiCloggingToken      = 25,
+  EfiSupplicantSaeRejectedGroups         = 26,
+  EfiSupplicantApRsnElement              = 27,  // the beacon's RSN element, or its WPA element for WPA
+  EfiSupplicantApRsnxElement             = 28,
+  EfiSupplicantStationRsnxElement        = 29,
+  EfiSupplicantBigtk                     = 30,  // one EFI_SUPPLICANT_KEY
+  EfiSupplicantTransitionDisable         = 31,
+  EfiSupplicantOperatingChannelInfo      = 32,
 } EFI_SUPPLICANT_DATA_TYPE;
 
 typedef enum {
