@@ -8,6 +8,9 @@ constexpr UINT16 RsnCapabilityMfpRequired = 1u << 6;
 constexpr UINT16 RsnCapabilityMfpCapable  = 1u << 7;
 constexpr UINT8  WpaElementType = 1;
 constexpr UINT8  BipCmac128SuiteType = 6;
+// RSN extended capabilities, octet 0: bits 0-3 the field length less one,
+// bit 5 SAE hash-to-element.
+constexpr UINT8  RsnxCapabilitySaeHashToElement = 1u << 5;
 
 // Appends little-endian fields and suites to the element body.
 class BodyWriter {
@@ -70,6 +73,16 @@ UINT8 SupOwnElementId(const SUP_INSTANCE *Instance) {
 
 const UINT8 *SupProtocolOui(const SUP_INSTANCE *Instance) {
   return Instance->Protocol == SUP_PROTOCOL_WPA ? SUP_WPA_OUI : SUP_RSN_OUI;
+}
+
+UINTN SupStationRsnxElement(const SUP_INSTANCE *Instance, UINT8 *Out) {
+  if (Instance->SaePweMethod != SUP_SAE_PWE_HASH_TO_ELEMENT) {
+    return 0;
+  }
+  Out[0] = SUP_ELEMENT_RSNX;
+  Out[1] = 1;
+  Out[2] = RsnxCapabilitySaeHashToElement;
+  return SUP_STATION_RSNXE_LEN;
 }
 
 VOID SupBuildOwnElement(SUP_INSTANCE *Instance) {

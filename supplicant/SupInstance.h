@@ -55,6 +55,17 @@ constexpr UINT32 SUP_HANDSHAKE_GROUP_2   = 10;
 constexpr UINTN SUP_OWN_IE_BUFFER_SIZE = 256;
 constexpr UINTN SUP_MAX_PASSWORD_LEN   = 63;
 constexpr UINTN SUP_PMK_LEN            = 32;
+// A whole element: id, length, up to 255 bytes of body.
+constexpr UINTN SUP_ELEMENT_MAX_SIZE   = 2 + 255;
+constexpr UINTN SUP_BIGTK_MAX_LEN      = 32;
+constexpr UINTN SUP_BIPN_LEN           = 6;
+// Operating class, primary channel, frequency segment 1 channel and the
+// three operating-channel-transition fields that may follow them.
+constexpr UINTN SUP_OCI_MAX_LEN        = 6;
+
+// SaePweMethod values: how SAE finds its password element.
+constexpr UINT8 SUP_SAE_PWE_HUNTING_AND_PECKING = 0;
+constexpr UINT8 SUP_SAE_PWE_HASH_TO_ELEMENT     = 1;
 
 // Where the PMK in SUP_INSTANCE.Pmk came from; only a pass-phrase PMK is
 // ever re-derived.
@@ -145,6 +156,31 @@ struct SUP_INSTANCE {
   BOOLEAN TPtkValid;
   // A message 3 was accepted: Kck and Kek protect the group-key handshake.
   BOOLEAN PtkValid;
+
+  // How SAE finds its password element (data type 23). Hash-to-element also
+  // puts the station's RSNXE into message 2.
+  UINT8 SaePweMethod;
+
+  // The access point's RSN element (its WPA element for WPA) and RSNXE as
+  // its beacon showed them, whole; length 0 when not handed in. Message 3
+  // must repeat them byte for byte, or it is a downgrade.
+  UINT8  ApRsnElement[SUP_ELEMENT_MAX_SIZE];
+  UINT16 ApRsnElementLen;
+  UINT8  ApRsnxElement[SUP_ELEMENT_MAX_SIZE];
+  UINT16 ApRsnxElementLen;
+
+  // Key data of current access points, each from the last verified frame
+  // that carried it (an accepted message 3 first forgets all three): the
+  // beacon integrity key (BigtkLen 0: none), the transition-disable bitmap
+  // and the access point's operating channel information (OciLen 0: none).
+  UINT8   Bigtk[SUP_BIGTK_MAX_LEN];
+  UINT8   BigtkLen;
+  UINT8   BigtkKeyId;
+  UINT8   BigtkBipn[SUP_BIPN_LEN];
+  BOOLEAN TransitionDisableValid;
+  UINT8   TransitionDisable;
+  UINT8   Oci[SUP_OCI_MAX_LEN];
+  UINT8   OciLen;
 };
 static_assert(sizeof(SUP_INSTANCE::Ptk) == 64 && offsetof(SUP_INSTANCE, Tk) == offsetof(SUP_INSTANCE, Ptk) + 32);
 

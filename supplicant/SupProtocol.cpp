@@ -8,6 +8,7 @@
 #include <Library/BaseMemoryLib.h>
 
 #include "OwnElement.h"
+#include "wpa/ApElements.h"
 #include "wpa/Handshake.h"
 #include "Pmk.h"
 #include "sae/SaeExchange.h"
@@ -137,6 +138,38 @@ EFI_STATUS SetMfpCapability(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
   return EFI_SUCCESS;
 }
 
+EFI_STATUS SetSaePweMethod(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
+  if (Data[0] != SUP_SAE_PWE_HUNTING_AND_PECKING && Data[0] != SUP_SAE_PWE_HASH_TO_ELEMENT) {
+    return EFI_INVALID_PARAMETER;
+  }
+  Instance->SaePweMethod = Data[0];
+  return EFI_SUCCESS;
+}
+
+// A beacon element replaces the one held; an empty one forgets it.
+EFI_STATUS StoreBeaconElement(UINT8 *Stored, UINT16 *StoredLength, const UINT8 *Data, UINTN DataSize,
+                              BOOLEAN WellFormed) {
+  if (DataSize != 0 && !WellFormed) {
+    return EFI_INVALID_PARAMETER;
+  }
+  ZeroMem(Stored, SUP_ELEMENT_MAX_SIZE);
+  if (DataSize != 0) {
+    CopyMem(Stored, Data, DataSize);
+  }
+  *StoredLength = (UINT16)DataSize;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS SetApRsnElement(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN DataSize) {
+  return StoreBeaconElement(Instance->ApRsnElement, &Instance->ApRsnElementLen, Data, DataSize,
+                            DataSize != 0 && SupApSecurityElementWellFormed(Data, DataSize));
+}
+
+EFI_STATUS SetApRsnxElement(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN DataSize) {
+  return StoreBeaconElement(Instance->ApRsnxElement, &Instance->ApRsnxElementLen, Data, DataSize,
+                            DataSize != 0 && SupRsnxElementWellFormed(Data, DataSize));
+}
+
 struct SET_DATA_ENTRY {
   EFI_SUPPLICANT_DATA_TYPE Type;
   UINTN                    MinimumSize;
@@ -157,6 +190,10 @@ constexpr SET_DATA_ENTRY SetDataTable[] = {
     // The peer's commit is checked field by field (status values 7-11).
     {EfiSupplicantSaeCommit, 0, SaeProcessPeerCommit},
     {EfiSupplicantSaeConfirm, SAE_CONFIRM_LEN, SaeVerifyPeerConfirm},
+    {EfiSupplicantSaePweMethod, 1, SetSaePweMethod},
+    // Size 0 forgets the element.
+    {EfiSupplicantApRsnElement, 0, SetApRsnElement},
+    {EfiSupplicantApRsnxElement, 0, SetApRsnxElement},
 };
 
 // ---------------------------------------------------------------------------
@@ -333,23 +370,84 @@ EFI_STATUS GetPmk(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
   return EFI_SUCCESS;
 }
 
+EFI_STATUS GetSaePweMethod(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  Data[0] = Instance->SaePweMethod;
+  return EFI_SUCCESS;
+}
+
+// Record-dependent results: what is held is returned with its size, and
+// nothing held is EFI_NOT_FOUND.
+EFI_STATUS ReadHeld(const UINT8 *Held, UINTN HeldLength, UINT8 *Data, UINTN *DataSize) {
+  if (HeldLength == 0) {
+    return EFI_NOT_FOUND;
+  }
+  CopyMem(Data, Held, HeldLength);
+  *DataSize = HeldLength;
+  return EFI_SUCCESS;
+}
+
+UINTN ApRsnElementSize(const SUP_INSTANCE *Instance) { return Instance->ApRsnElementLen; }
+UINTN ApRsnxElementSize(const SUP_INSTANCE *Instance) { return Instance->ApRsnxElementLen; }
+UINTN OciSize(const SUP_INSTANCE *Instance) { return Instance->OciLen; }
+UINTN PasswordSize(const SUP_INSTANCE *Instance) { return Instance->PasswordLen; }
+UINTN StationRsnxElementSize(const SUP_INSTANCE *Instance) {
+  UINT8 Element[SUP_STATION_RSNXE_LEN];
+  return SupStationRsnxElement(Instance, Element);
+}
+
+EFI_STATUS GetApRsnElement(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *DataSize) {
+  return ReadHeld(Instance->ApRsnElement, Instance->ApRsnElementLen, Data, DataSize);
+}
+
+EFI_STATUS GetApRsnxElement(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *DataSize) {
+  return ReadHeld(Instance->ApRsnxElement, Instance->ApRsnxElementLen, Data, DataSize);
+}
+
+// With hunting-and-pecking the station has no RSNXE to send: EFI_NOT_FOUND.
+EFI_STATUS GetStationRsnxElement(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *DataSize) {
+  UINT8 Element[SUP_STATION_RSNXE_LEN];
+  return ReadHeld(Element, SupStationRsnxElement(Instance, Element), Data, DataSize);
+}
+
+EFI_STATUS GetBigtk(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  if (Instance->BigtkLen == 0) {
+    return EFI_NOT_FOUND;
+  }
+  FillKey(Data, {Instance->Bigtk, sizeof(Instance->Bigtk), Instance->BigtkLen, Instance->BigtkKeyId, IGTK,
+                 BroadcastAddress, Instance->BigtkBipn, SUP_BIPN_LEN});
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetTransitionDisable(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
+  if (!Instance->TransitionDisableValid) {
+    return EFI_NOT_FOUND;
+  }
+  Data[0] = Instance->TransitionDisable;
+  return EFI_SUCCESS;
+}
+
+EFI_STATUS GetOci(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *DataSize) {
+  return ReadHeld(Instance->Oci, Instance->OciLen, Data, DataSize);
+}
+
 constexpr UINTN KeySize = sizeof(EFI_SUPPLICANT_KEY);
 constexpr UINTN KeyListSize = sizeof(EFI_SUPPLICANT_GTK_LIST);
-// Marks the one size that depends on the record: the stored pass phrase.
-constexpr UINTN PasswordLength = ~(UINTN)0;
 
 struct GET_DATA_ENTRY {
   EFI_SUPPLICANT_DATA_TYPE Type;
   UINTN                    Needed;    // bytes the result takes
   UINTN                    Reported;  // *DataSize when the buffer is smaller
   EFI_STATUS (*Read)(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *DataSize);
+  // For results whose size depends on the record: that size, both needed
+  // and reported (Needed and Reported are then unused).
+  UINTN (*SizeOf)(const SUP_INSTANCE *Instance) = nullptr;
 };
 
 constexpr GET_DATA_ENTRY GetDataTable[] = {
     {EfiSupplicant80211AKMSuite, 6, 7, GetAkmSuite},
     {EfiSupplicant80211GroupDataCipherSuite, 6, 7, GetGroupCipher},
     {EfiSupplicant80211PairwiseCipherSuite, 6, 6, GetPairwiseCipher},
-    {EfiSupplicant80211PskPassword, PasswordLength, PasswordLength, GetPassword},
+    {EfiSupplicant80211PskPassword, 0, 0, GetPassword, PasswordSize},
     {EfiSupplicant80211TargetSSIDName, sizeof(EFI_80211_SSID), sizeof(EFI_80211_SSID), GetSsid},
     {EfiSupplicant80211StationMac, 6, 6, GetStationMac},
     {EfiSupplicant80211TargetSSIDMac, 6, 6, GetTargetMac},
@@ -365,6 +463,13 @@ constexpr GET_DATA_ENTRY GetDataTable[] = {
     {EfiSupplicant80211IGTKKey, KeySize, KeySize, GetIgtkKey},
     {EfiSupplicantSaeCommit, SAE_COMMIT_LEN, SAE_COMMIT_LEN, SaeBuildOwnCommit},
     {EfiSupplicantSaeConfirm, SAE_CONFIRM_LEN, SAE_CONFIRM_LEN, SaeBuildOwnConfirm},
+    {EfiSupplicantSaePweMethod, 1, 1, GetSaePweMethod},
+    {EfiSupplicantApRsnElement, 0, 0, GetApRsnElement, ApRsnElementSize},
+    {EfiSupplicantApRsnxElement, 0, 0, GetApRsnxElement, ApRsnxElementSize},
+    {EfiSupplicantStationRsnxElement, 0, 0, GetStationRsnxElement, StationRsnxElementSize},
+    {EfiSupplicantBigtk, KeySize, KeySize, GetBigtk},
+    {EfiSupplicantTransitionDisable, 1, 1, GetTransitionDisable},
+    {EfiSupplicantOperatingChannelInfo, 0, 0, GetOci, OciSize},
 };
 
 template <typename Entry, UINTN Count>
@@ -377,9 +482,6 @@ const Entry *FindEntry(const Entry (&Table)[Count], EFI_SUPPLICANT_DATA_TYPE Typ
   return nullptr;
 }
 
-UINTN ResolveSize(UINTN Size, const SUP_INSTANCE *Instance) {
-  return Size == PasswordLength ? Instance->PasswordLen : Size;
-}
 
 }  // namespace
 
@@ -421,9 +523,9 @@ EFI_STATUS EFIAPI SupGetData(EFI_SUPPLICANT_PROTOCOL *This, EFI_SUPPLICANT_DATA_
   if (Entry == nullptr) {
     return EFI_UNSUPPORTED;
   }
-  UINTN Needed = ResolveSize(Entry->Needed, Instance);
+  UINTN Needed = Entry->SizeOf != nullptr ? Entry->SizeOf(Instance) : Entry->Needed;
   if (*DataSize < Needed) {
-    *DataSize = ResolveSize(Entry->Reported, Instance);
+    *DataSize = Entry->SizeOf != nullptr ? Needed : Entry->Reported;
     return EFI_BUFFER_TOO_SMALL;
   }
   return Entry->Read(Instance, Data, DataSize);

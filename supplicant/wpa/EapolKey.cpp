@@ -8,6 +8,9 @@ namespace eapol {
 
 UINTN ResponseSize(const RESPONSE &Response) {
   UINTN KeyData = Response.ElementBody != nullptr ? 2u + Response.ElementLength : 0u;
+  if (Response.ExtraElement != nullptr) {
+    KeyData += Response.ExtraElementSize;
+  }
   return FIXED_SIZE + KeyData;
 }
 
@@ -30,6 +33,9 @@ VOID BuildResponse(const RESPONSE &Response, UINT8 *Buffer) {
     Buffer[OFFSET_KEY_DATA] = Response.ElementId;
     Buffer[OFFSET_KEY_DATA + 1] = Response.ElementLength;
     CopyMem(Buffer + OFFSET_KEY_DATA + 2, Response.ElementBody, Response.ElementLength);
+  }
+  if (Response.ExtraElement != nullptr) {
+    CopyMem(Buffer + Size - Response.ExtraElementSize, Response.ExtraElement, Response.ExtraElementSize);
   }
   if ((Response.Flags & KEY_INFO_MIC) != 0 && Response.Kck != nullptr) {
     SupComputeKeyMic(Buffer, Size, Response.DescriptorVersion, Response.Kck);

@@ -84,10 +84,12 @@ struct RESPONSE {
   UINT8        ElementId;      // key data: one element, or none when ElementBody is NULL
   const UINT8 *ElementBody;
   UINT8        ElementLength;
+  const UINT8 *ExtraElement;  // a whole element after it (id, length, body), or NULL
+  UINTN        ExtraElementSize;
   const UINT8 *Kck;  // 16 bytes; the MIC is computed when Flags has KEY_INFO_MIC
 };
 
-// Bytes the response takes: the fixed fields plus the element, if any.
+// Bytes the response takes: the fixed fields plus the elements, if any.
 UINTN ResponseSize(const RESPONSE &Response);
 
 // Writes the response (ResponseSize bytes) with its MIC. The caller has

@@ -5,6 +5,7 @@
 
 #include <Library/BaseMemoryLib.h>
 
+#include "ApElements.h"
 #include "EapolKey.h"
 #include "KeyData.h"
 #include "KeyElements.h"
@@ -148,6 +149,9 @@ EFI_STATUS AnswerMessage1(SUP_INSTANCE *Instance, const RECEIVED_FRAME &Frame, U
   Response.ElementId = SupOwnElementId(Instance);
   Response.ElementBody = Instance->OwnIe;
   Response.ElementLength = (UINT8)Instance->OwnIeLen;
+  UINT8 Rsnxe[SUP_STATION_RSNXE_LEN];
+  Response.ExtraElementSize = SupStationRsnxElement(Instance, Rsnxe);
+  Response.ExtraElement = Response.ExtraElementSize != 0 ? Rsnxe : nullptr;
   if (!ResponseFits(Response, BufferSize)) {
     return EFI_BUFFER_TOO_SMALL;
   }
@@ -175,7 +179,11 @@ EFI_STATUS AnswerMessage1(SUP_INSTANCE *Instance, const RECEIVED_FRAME &Frame, U
 struct GROUP_KEYS {
   SUP_GTK_KDE  Gtk;
   SUP_IGTK_KDE Igtk;
+  SUP_R3_KDES  R3;
 };
+
+static_assert(SUP_BIGTK_KDE_MAX_LEN == SUP_BIGTK_MAX_LEN && SUP_BIPN_KDE_LEN == SUP_BIPN_LEN &&
+              SUP_OCI_KDE_MAX_LEN == SUP_OCI_MAX_LEN);
 
 VOID StoreGtk(SUP_INSTANCE *Instance, const UINT8 *Key, UINTN KeyLength, UINT8 KeyId, const UINT8 *Rsc) {
   ZeroMem(Instance->Gtk, sizeof(Instance->Gtk));
@@ -194,11 +202,45 @@ VOID StoreIgtk(SUP_INSTANCE *Instance, const SUP_IGTK_KDE &Igtk) {
   Instance->GtkRefreshed = TRUE;
 }
 
+// Stores what a verified frame carried of the KDEs of current access points.
+VOID StoreR3Kdes(SUP_INSTANCE *Instance, const SUP_R3_KDES &R3) {
+  if (R3.Bigtk.Found) {
+    ZeroMem(Instance->Bigtk, sizeof(Instance->Bigtk));
+    CopyMem(Instance->Bigtk, R3.Bigtk.Key, R3.Bigtk.KeyLength);
+    Instance->BigtkLen = R3.Bigtk.KeyLength;
+    Instance->BigtkKeyId = R3.Bigtk.KeyId;
+    CopyMem(Instance->BigtkBipn, R3.Bigtk.Bipn, SUP_BIPN_LEN);
+    Instance->GtkRefreshed = TRUE;
+  }
+  if (R3.OciFound) {
+    ZeroMem(Instance->Oci, sizeof(Instance->Oci));
+    CopyMem(Instance->Oci, R3.Oci, R3.OciLength);
+    Instance->OciLen = R3.OciLength;
+  }
+  if (R3.TransitionDisableFound) {
+    Instance->TransitionDisable = R3.TransitionDisable;
+    Instance->TransitionDisableValid = TRUE;
+  }
+}
+
+// What a new association leaves behind of the last one's access point.
+VOID ForgetR3Kdes(SUP_INSTANCE *Instance) {
+  SecureZeroMem(Instance->Bigtk, sizeof(Instance->Bigtk));
+  Instance->BigtkLen = 0;
+  Instance->BigtkKeyId = 0;
+  ZeroMem(Instance->BigtkBipn, sizeof(Instance->BigtkBipn));
+  Instance->TransitionDisable = 0;
+  Instance->TransitionDisableValid = FALSE;
+  ZeroMem(Instance->Oci, sizeof(Instance->Oci));
+  Instance->OciLen = 0;
+}
+
 // Decrypts the frame's key data with Kek and finds the KDEs in it.
 bool ReadKeyData(const RECEIVED_FRAME &Frame, const UINT8 *Kek, UINT8 *Plaintext, UINTN *PlaintextLength,
                  GROUP_KEYS *Keys) {
   return SupDecryptKeyData(Frame.Bytes, Kek, Frame.KeyDataLength, Plaintext, PlaintextLength) &&
-         SupParseKeyDataKdes(Plaintext, *PlaintextLength, &Keys->Gtk, &Keys->Igtk);
+         SupParseKeyDataKdes(Plaintext, *PlaintextLength, &Keys->Gtk, &Keys->Igtk) &&
+         SupParseR3Kdes(Plaintext, *PlaintextLength, &Keys->R3);
 }
 
 // ---------------------------------------------------------------------------
@@ -214,13 +256,17 @@ EFI_STATUS AnswerMessage3(SUP_INSTANCE *Instance, const RECEIVED_FRAME &Frame, U
   GROUP_KEYS Keys = {};
   UINT8 Plaintext[SUP_KEY_DATA_BUFFER_SIZE] = {};
   UINTN PlaintextLength = 0;
-  if (Frame.Has(KEY_INFO_ENCRYPTED_KEY_DATA) &&
-      !ReadKeyData(Frame, KekOf(Instance->TPtk), Plaintext, &PlaintextLength, &Keys)) {
-    SecureZeroMem(Plaintext, sizeof(Plaintext));
+  bool Encrypted = Frame.Has(KEY_INFO_ENCRYPTED_KEY_DATA);
+  bool Ok = !Encrypted || ReadKeyData(Frame, KekOf(Instance->TPtk), Plaintext, &PlaintextLength, &Keys);
+  // The elements the access point repeats are in the key data as it came
+  // (WPA sends them in the clear) or as it decrypted.
+  Ok = Ok && (Encrypted ? SupMessage3MatchesBeacon(Instance, Plaintext, PlaintextLength)
+                        : SupMessage3MatchesBeacon(Instance, Frame.Bytes + OFFSET_KEY_DATA, Frame.KeyDataLength));
+  SecureZeroMem(Plaintext, sizeof(Plaintext));
+  if (!Ok) {
     SecureZeroMem(&Keys, sizeof(Keys));
     return EFI_PROTOCOL_ERROR;
   }
-  SecureZeroMem(Plaintext, sizeof(Plaintext));
 
   UINT16 Flags = (UINT16)(KEY_INFO_KEY_TYPE_PAIRWISE | (Keys.Gtk.Found ? KEY_INFO_SECURE : 0));
   RESPONSE Response = ResponseTemplate(Instance, Frame, Flags, Instance->SNonce, KckOf(Instance->TPtk));
@@ -238,6 +284,8 @@ EFI_STATUS AnswerMessage3(SUP_INSTANCE *Instance, const RECEIVED_FRAME &Frame, U
   if (Keys.Igtk.Found) {
     StoreIgtk(Instance, Keys.Igtk);
   }
+  ForgetR3Kdes(Instance);
+  StoreR3Kdes(Instance, Keys.R3);
   SecureZeroMem(&Keys, sizeof(Keys));
   EmitResponse(Response, Buffer, BufferSize);
   Instance->HandshakeState = SUP_HANDSHAKE_MESSAGE_4;
@@ -287,6 +335,7 @@ EFI_STATUS AnswerGroupMessage1(SUP_INSTANCE *Instance, const RECEIVED_FRAME &Fra
   if (Keys.Igtk.Found) {
     StoreIgtk(Instance, Keys.Igtk);
   }
+  StoreR3Kdes(Instance, Keys.R3);
   SecureZeroMem(&Keys, sizeof(Keys));
   EmitResponse(Response, Buffer, BufferSize);
   Instance->HandshakeState = SUP_HANDSHAKE_GROUP_2;

@@ -12,6 +12,7 @@ constexpr UINTN RC4_DISCARD = 256;  // keystream bytes dropped before the key da
 constexpr UINTN AES_WRAP_INTEGRITY_LEN = 8;
 constexpr UINTN AES_WRAP_MIN_LEN = 16;
 constexpr UINT8 AES_WRAP_DEFAULT_IV = 0xA6;
+static_assert(SUP_KEY_DATA_BUFFER_SIZE + AES_WRAP_INTEGRITY_LEN <= AES_KEY_UNWRAP_MAX_INPUT);
 
 BOOLEAN UsesAesKeyWrap(UINT8 Version) {
   return Version == eapol::VERSION_AKM_DEFINED || Version == eapol::VERSION_HMAC_SHA1_AES ||

@@ -4,8 +4,10 @@
 #include <uefi/Uefi.h>
 
 constexpr UINTN SUP_KEK_LEN = 16;
-// Room for decrypted key data: a GTK, an IGTK, the AP's element and padding.
-constexpr UINTN SUP_KEY_DATA_BUFFER_SIZE = 128;
+// Room for decrypted key data: the AP's element and RSNXE, GTK, IGTK, BIGTK,
+// OCI and transition-disable KDEs and padding take up to about 180 bytes;
+// 256 is the most AES key unwrap takes.
+constexpr UINTN SUP_KEY_DATA_BUFFER_SIZE = 256;
 
 // TRUE when the key data of this length could be decrypted by the given
 // version into the buffer: RC4 up to the buffer size; AES key wrap a multiple

@@ -8,8 +8,15 @@ constexpr UINTN ElementHeader = 2;  // id, length
 constexpr UINTN SelectorLength = 4;
 constexpr UINT8 GtkKdeSelector[SelectorLength] = {0x00, 0x0F, 0xAC, 0x01};
 constexpr UINT8 IgtkKdeSelector[SelectorLength] = {0x00, 0x0F, 0xAC, 0x09};
+constexpr UINT8 OciKdeSelector[SelectorLength] = {0x00, 0x0F, 0xAC, 0x0D};
+constexpr UINT8 BigtkKdeSelector[SelectorLength] = {0x00, 0x0F, 0xAC, 0x0E};
+constexpr UINT8 TransitionDisableKdeSelector[SelectorLength] = {0x50, 0x6F, 0x9A, 0x20};
 constexpr UINTN GtkKdeHeader = SelectorLength + 2;                                      // key id byte, reserved
 constexpr UINTN IgtkKdeHeader = SelectorLength + 2 + SUP_IGTK_IPN_LEN;                  // key id (2), IPN
+constexpr UINTN BigtkKdeHeader = SelectorLength + 2 + SUP_BIPN_KDE_LEN;  // key id (2), BIPN
+constexpr UINT8 BigtkKeyIdFirst = 6;
+constexpr UINT8 BigtkKeyIdSecond = 7;
+constexpr UINTN OciFields = 3;  // operating class, primary channel, frequency segment 1
 constexpr UINT8 GtkKeyIdMask = 0x03;
 
 bool Matches(const UINT8 *Element, UINT8 ElementId, const UINT8 *Selector) {
@@ -58,6 +65,55 @@ BOOLEAN ParseIgtk(const UINT8 *KeyData, UINTN Length, SUP_IGTK_KDE *Igtk) {
   return TRUE;
 }
 
+BOOLEAN ParseBigtk(const UINT8 *KeyData, UINTN Length, SUP_BIGTK_KDE *Bigtk) {
+  SUP_ELEMENT Kde = SupFindElement(KeyData, Length, SUP_KDE_ELEMENT_ID, BigtkKdeSelector);
+  if (Kde.Body == nullptr) {
+    return TRUE;
+  }
+  // BIP-CMAC-128 and BIP-GMAC-128 keys take 16 bytes, their 256-bit forms 32.
+  UINTN KeyLength = Kde.Length - BigtkKdeHeader;
+  if (Kde.Length < BigtkKdeHeader || (KeyLength != 16 && KeyLength != 32)) {
+    return FALSE;
+  }
+  UINT8 KeyId = Kde.Body[SelectorLength];
+  if (Kde.Body[SelectorLength + 1] != 0 || (KeyId != BigtkKeyIdFirst && KeyId != BigtkKeyIdSecond)) {
+    return FALSE;
+  }
+  Bigtk->Found = TRUE;
+  Bigtk->KeyId = KeyId;
+  CopyMem(Bigtk->Bipn, Kde.Body + SelectorLength + 2, SUP_BIPN_KDE_LEN);
+  Bigtk->KeyLength = (UINT8)KeyLength;
+  CopyMem(Bigtk->Key, Kde.Body + BigtkKdeHeader, KeyLength);
+  return TRUE;
+}
+
+BOOLEAN ParseOci(const UINT8 *KeyData, UINTN Length, SUP_R3_KDES *Kdes) {
+  SUP_ELEMENT Kde = SupFindElement(KeyData, Length, SUP_KDE_ELEMENT_ID, OciKdeSelector);
+  if (Kde.Body == nullptr) {
+    return TRUE;
+  }
+  if (Kde.Length < SelectorLength + OciFields) {
+    return FALSE;
+  }
+  Kdes->OciFound = TRUE;
+  Kdes->OciLength = (UINT8)Minimum(Kde.Length - SelectorLength, SUP_OCI_KDE_MAX_LEN);
+  CopyMem(Kdes->Oci, Kde.Body + SelectorLength, Kdes->OciLength);
+  return TRUE;
+}
+
+BOOLEAN ParseTransitionDisable(const UINT8 *KeyData, UINTN Length, SUP_R3_KDES *Kdes) {
+  SUP_ELEMENT Kde = SupFindElement(KeyData, Length, SUP_KDE_ELEMENT_ID, TransitionDisableKdeSelector);
+  if (Kde.Body == nullptr) {
+    return TRUE;
+  }
+  if (Kde.Length < SelectorLength + 1) {
+    return FALSE;
+  }
+  Kdes->TransitionDisableFound = TRUE;
+  Kdes->TransitionDisable = Kde.Body[SelectorLength];
+  return TRUE;
+}
+
 }  // namespace
 
 SUP_ELEMENT SupFindElement(const UINT8 *List, UINTN ListLength, UINT8 ElementId, const UINT8 *Selector) {
@@ -80,4 +136,12 @@ BOOLEAN SupParseKeyDataKdes(const UINT8 *KeyData, UINTN KeyDataLength, SUP_GTK_K
   bool GtkOk = ParseGtk(KeyData, KeyDataLength, Gtk);
   bool IgtkOk = ParseIgtk(KeyData, KeyDataLength, Igtk);
   return GtkOk && IgtkOk;
+}
+
+BOOLEAN SupParseR3Kdes(const UINT8 *KeyData, UINTN KeyDataLength, SUP_R3_KDES *Kdes) {
+  ZeroMem(Kdes, sizeof(*Kdes));
+  bool BigtkOk = ParseBigtk(KeyData, KeyDataLength, &Kdes->Bigtk);
+  bool OciOk = ParseOci(KeyData, KeyDataLength, Kdes);
+  bool TransitionDisableOk = ParseTransitionDisable(KeyData, KeyDataLength, Kdes);
+  return BigtkOk && OciOk && TransitionDisableOk;
 }
