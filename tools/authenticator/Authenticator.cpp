@@ -44,8 +44,10 @@ constexpr UINT8 ElementVendor = 221;
 constexpr UINTN Rc4Discard = 256;
 constexpr UINTN GtkKeyIdFirst = 1;
 constexpr UINTN IgtkKeyIdFirst = 4;
-// Key data past this many bytes is beyond what a station must decrypt.
-constexpr UINTN OversizePadding = 160;
+constexpr UINTN BigtkKeyIdFirst = 6;
+// This much padding takes any key data past the 256 bytes a station needs
+// to decrypt.
+constexpr UINTN OversizePadding = 240;
 
 VOID Copy(VOID *To, const VOID *From, UINTN Length) {
   for (UINTN Index = 0; Index < Length; ++Index) {
@@ -199,6 +201,29 @@ UINTN BuildSecurityElement(MODE Mode, MFP_POLICY Mfp, UINT8 *Out) {
   return Element.Length();
 }
 
+UINTN BuildApElement(MODE Mode, MFP_POLICY Mfp, UINT8 *Out) {
+  Writer Element(Out);
+  bool Rsn = IsRsn(Mode);
+  const UINT8 *Oui = Rsn ? RsnOui : WpaOui;
+  UINT8 Cipher = Rsn ? 4 : 2;
+  Element.Byte(Rsn ? ElementRsn : ElementVendor);
+  Element.Byte(0);  // length, filled in below
+  if (!Rsn) {
+    Element.Suite(WpaOui, 1);
+  }
+  Element.Le16(1);
+  Element.Suite(Oui, Cipher);
+  Element.Le16(1);
+  Element.Suite(Oui, Cipher);
+  Element.Le16(1);
+  Element.Suite(Oui, AkmSuiteType(Mode));
+  if (Rsn) {
+    Element.Le16((UINT16)((Mfp.Capable || Mfp.Required ? 0x0080 : 0) | (Mfp.Required ? 0x0040 : 0)));
+  }
+  *Element.At(1) = (UINT8)(Element.Length() - 2);
+  return Element.Length();
+}
+
 UINTN BuildKeyFrame(const KEY_FRAME &Frame, UINT8 *Out, UINTN Capacity) {
   UINTN Length = FixedLength + Frame.KeyDataLength;
   if (Length > Capacity) {
@@ -343,6 +368,7 @@ VOID Authenticator::Start(const CONFIG &Config) {
   LastLength_ = 0;
   Gtk_.KeyId = GtkKeyIdFirst + 1;  // NewGroupKeys alternates to the first id
   Igtk_.KeyId = IgtkKeyIdFirst + 1;
+  Bigtk_.KeyId = BigtkKeyIdFirst + 1;
   NewGroupKeys();
 }
 
@@ -359,6 +385,13 @@ VOID Authenticator::NewGroupKeys() {
     Igtk_.KeyId = Igtk_.KeyId == IgtkKeyIdFirst ? IgtkKeyIdFirst + 1 : IgtkKeyIdFirst;
     Zero(Igtk_.Rsc, RSC_LEN);
     Random(Igtk_.Rsc, IPN_LEN);
+  }
+  if (Config_.R3Kdes) {
+    Bigtk_.Length = 16;
+    Random(Bigtk_.Key, Bigtk_.Length);
+    Bigtk_.KeyId = Bigtk_.KeyId == BigtkKeyIdFirst ? BigtkKeyIdFirst + 1 : BigtkKeyIdFirst;
+    Zero(Bigtk_.Rsc, RSC_LEN);
+    Random(Bigtk_.Rsc, IPN_LEN);
   }
 }
 
@@ -511,6 +544,33 @@ VOID AppendIgtkKde(Writer &Data, const GROUP_KEY &Igtk) {
   Data.Bytes(Igtk.Key, Igtk.Length);
 }
 
+// BIGTK KDE: two-byte key id (6 or 7), six-byte BIPN, the key.
+VOID AppendBigtkKde(Writer &Data, const GROUP_KEY &Bigtk) {
+  Data.Byte(ElementVendor);
+  Data.Byte((UINT8)(4 + 2 + IPN_LEN + Bigtk.Length));
+  Data.Suite(RsnOui, 14);
+  Data.Le16(Bigtk.KeyId);
+  Data.Bytes(Bigtk.Rsc, IPN_LEN);
+  Data.Bytes(Bigtk.Key, Bigtk.Length);
+}
+
+// OCI KDE: operating class, primary channel, frequency segment 1 channel.
+VOID AppendOciKde(Writer &Data, const UINT8 *Oci) {
+  Data.Byte(ElementVendor);
+  Data.Byte(4 + 3);
+  Data.Suite(RsnOui, 13);
+  Data.Bytes(Oci, 3);
+}
+
+// Transition-disable KDE of the Wi-Fi Alliance: one bitmap octet.
+VOID AppendTransitionDisableKde(Writer &Data, UINT8 Bitmap) {
+  static constexpr UINT8 WfaOui[3] = {0x50, 0x6F, 0x9A};
+  Data.Byte(ElementVendor);
+  Data.Byte(4 + 1);
+  Data.Suite(WfaOui, 0x20);
+  Data.Byte(Bitmap);
+}
+
 // Pads key data for AES key wrap: 0xDD then zeros up to a multiple of 8 and
 // at least 16 bytes, plus Extra more bytes of padding.
 VOID PadForKeyWrap(Writer &Data, UINTN Extra) {
@@ -529,21 +589,27 @@ VOID PadForKeyWrap(Writer &Data, UINTN Extra) {
 
 }  // namespace
 
-UINTN Authenticator::BuildMessage3(const UINT8 *Nonce, const UINT8 *Kck, UINTN Padding, UINT8 *Out,
-                                   UINTN Capacity) {
+UINTN Authenticator::BuildMessage3(const UINT8 *Nonce, const UINT8 *Kck, const UINT8 *ApElement, UINTN Padding,
+                                   UINT8 *Out, UINTN Capacity) {
   KEY_FRAME Frame = {};
   bool Rsn = IsRsn(Config_.Mode);
   UINT8 Plain[MAX_FRAME_LEN];
   UINT8 Wrapped[MAX_FRAME_LEN + 8];
   Writer Data(Plain);
-  Data.Bytes(Config_.ApElement, Config_.ApElementLength);
+  Data.Bytes(ApElement, Config_.ApElementLength);
   Frame.DescriptorType = Rsn ? DescriptorRsn : DescriptorWpa;
   Frame.KeyInfo = (UINT16)(ApDescriptorVersion(Config_.Mode) | InfoPairwise | InfoInstall | InfoAck | InfoMic);
   if (Rsn) {
     // RSN hands over the group keys here, encrypted under the KEK.
+    Data.Bytes(Config_.ApRsnxElement, Config_.ApRsnxElementLength);
     AppendGtkKde(Data, Gtk_);
     if (Config_.Mfp) {
       AppendIgtkKde(Data, Igtk_);
+    }
+    if (Config_.R3Kdes) {
+      AppendBigtkKde(Data, Bigtk_);
+      AppendOciKde(Data, Config_.Oci);
+      AppendTransitionDisableKde(Data, Config_.TransitionDisable);
     }
     PadForKeyWrap(Data, Padding);
     AesKeyWrap(Ptk_ + KCK_LEN, Plain, Data.Length(), Wrapped);
@@ -566,7 +632,7 @@ UINTN Authenticator::Message3(UINT8 *Out, UINTN Capacity) {
   if (Stage_ != STAGE::GotMessage2) {
     return 0;
   }
-  UINTN Length = BuildMessage3(ANonce_, Ptk_, 0, Out, Capacity);
+  UINTN Length = BuildMessage3(ANonce_, Ptk_, Config_.ApElement, 0, Out, Capacity);
   if (Length != 0) {
     AnsweredCounter_ = ReplayCounter_;
     GtkInMessage3_ = IsRsn(Config_.Mode);
@@ -604,6 +670,9 @@ UINTN Authenticator::BuildGroupMessage1(const UINT8 *Kck, UINTN Padding, UINT8 *
     AppendGtkKde(Data, Gtk_);
     if (Config_.Mfp) {
       AppendIgtkKde(Data, Igtk_);
+    }
+    if (Config_.R3Kdes) {
+      AppendBigtkKde(Data, Bigtk_);
     }
     PadForKeyWrap(Data, Padding);
     AesKeyWrap(Ptk_ + KCK_LEN, Plain, Data.Length(), Encrypted);
@@ -694,6 +763,24 @@ UINTN Authenticator::ApplyFrameFault(FAULT Fault, UINT8 *Frame, UINTN Length) co
   }
 }
 
+namespace {
+// Rewrites the first AKM of an RSN element to PSK (00-0F-AC:2); false for
+// any other element, or one that names PSK already.
+bool DowngradeAkm(UINT8 *Element, UINTN Length) {
+  // id, length, version, group suite, then the pairwise count and suites
+  constexpr UINTN PairwiseCount = 2 + 2 + 4;
+  if (Element[0] != ElementRsn || Length < PairwiseCount + 2) {
+    return false;
+  }
+  UINTN AkmType = PairwiseCount + 2 + 4 * (UINTN)(Element[PairwiseCount] | Element[PairwiseCount + 1] << 8) + 2 + 3;
+  if (AkmType >= Length || Element[AkmType] == 2) {
+    return false;
+  }
+  Element[AkmType] = 2;
+  return true;
+}
+}  // namespace
+
 UINTN Authenticator::FaultyMessage3(FAULT Fault, UINT8 *Out, UINTN Capacity) {
   if (Stage_ != STAGE::GotMessage2) {
     return 0;
@@ -703,14 +790,18 @@ UINTN Authenticator::FaultyMessage3(FAULT Fault, UINT8 *Out, UINTN Capacity) {
   UINT8 Kck[KCK_LEN];
   Copy(Kck, Ptk_, KCK_LEN);
   UINTN Padding = 0;
+  UINT8 ApElement[MAX_ELEMENT_LEN];
+  Copy(ApElement, Config_.ApElement, Config_.ApElementLength);
   if (Fault == FAULT::WrongNonce) {
     Random(Nonce, NONCE_LEN);
   } else if (Fault == FAULT::ForgedMic) {
     Random(Kck, KCK_LEN);
   } else if (Fault == FAULT::OversizeKeyData) {
     Padding = OversizePadding;
+  } else if (Fault == FAULT::DowngradedRsne && !DowngradeAkm(ApElement, Config_.ApElementLength)) {
+    return 0;
   }
-  UINTN Length = BuildMessage3(Nonce, Kck, Padding, Out, Capacity);
+  UINTN Length = BuildMessage3(Nonce, Kck, ApElement, Padding, Out, Capacity);
   return Length == 0 ? 0 : ApplyFrameFault(Fault, Out, Length);
 }
 

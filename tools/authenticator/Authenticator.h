@@ -47,6 +47,13 @@ struct MFP_POLICY {
 // the BIP-CMAC-128 group management suite.
 UINTN BuildSecurityElement(MODE Mode, MFP_POLICY Mfp, UINT8 *Out);
 
+// The access point's element as the station-simulator contract fixes it for
+// beacons and message 3: for RSN, version 1, CCMP group and pairwise suites,
+// one AKM, capabilities (MFP capable bit 7, required bit 6) and nothing
+// after them; for WPA, the TKIP/PSK vendor element without capabilities.
+// Written whole; returns its length.
+UINTN BuildApElement(MODE Mode, MFP_POLICY Mfp, UINT8 *Out);
+
 bool IsRsn(MODE Mode);
 // Descriptor version the access point writes for a mode (table of the
 // contract) and the one it expects back from the station.
@@ -110,6 +117,7 @@ enum class FAULT : UINT8 {
   OversizeKeyData,  // key data longer than a station's decryption buffer (MIC valid)
   KeyDataPastEnd,   // key data length field beyond the frame (MIC valid over the frame)
   Truncated,        // the frame cut off inside the MIC field
+  DowngradedRsne,   // message 3 whose RSN element names AKM 00-0F-AC:2 (MIC valid); RSN only
 };
 
 struct CONFIG {
@@ -122,9 +130,18 @@ struct CONFIG {
   // carry exactly these bytes.
   UINT8         StationElement[MAX_ELEMENT_LEN];
   UINTN         StationElementLength;
-  // The access point's own element, repeated in message 3.
+  // The access point's own element, repeated in message 3, and for RSN its
+  // RSNXE after it (length 0: none).
   UINT8         ApElement[MAX_ELEMENT_LEN];
   UINTN         ApElementLength;
+  UINT8         ApRsnxElement[MAX_ELEMENT_LEN];
+  UINTN         ApRsnxElementLength;
+  // RSN only: message 3 adds a BIGTK KDE (key id 6), an OCI KDE with Oci and
+  // a transition-disable KDE with TransitionDisable; every group message 1
+  // a new BIGTK under the other key id.
+  bool          R3Kdes;
+  UINT8         Oci[3];  // operating class, primary channel, frequency segment 1 channel
+  UINT8         TransitionDisable;
   RANDOM_SOURCE Random;
 };
 
@@ -137,8 +154,8 @@ struct GROUP_KEY {
 
 class Authenticator {
  public:
-  // Starts a new association: fresh replay counter, first GTK (key id 1)
-  // and, with MFP, first IGTK (key id 4).
+  // Starts a new association: fresh replay counter, first GTK (key id 1),
+  // with MFP first IGTK (key id 4), with R3 KDEs first BIGTK (key id 6).
   VOID Start(const CONFIG &Config);
 
   // 4-way handshake. The builders return the frame length (0: out of turn).
@@ -169,6 +186,8 @@ class Authenticator {
   UINTN            TkLength() const { return PairwiseKeyLength(Config_.Mode); }
   const GROUP_KEY &Gtk() const { return Gtk_; }
   const GROUP_KEY &Igtk() const { return Igtk_; }
+  // BIPN in the first 6 bytes of Rsc.
+  const GROUP_KEY &Bigtk() const { return Bigtk_; }
   const UINT8     *ANonce() const { return ANonce_; }
   const UINT8     *SNonce() const { return SNonce_; }
   UINT64           ReplayCounter() const { return ReplayCounter_; }
@@ -179,7 +198,8 @@ class Authenticator {
   enum class STAGE : UINT8 { Idle, SentMessage1, GotMessage2, SentMessage3, Established, SentGroupMessage1 };
 
   UINTN   BuildMessage1(UINT8 *Out, UINTN Capacity);
-  UINTN   BuildMessage3(const UINT8 *Nonce, const UINT8 *Kck, UINTN Padding, UINT8 *Out, UINTN Capacity);
+  UINTN   BuildMessage3(const UINT8 *Nonce, const UINT8 *Kck, const UINT8 *ApElement, UINTN Padding, UINT8 *Out,
+                        UINTN Capacity);
   UINTN   BuildGroupMessage1(const UINT8 *Kck, UINTN Padding, UINT8 *Out, UINTN Capacity);
   UINTN   ApplyFrameFault(FAULT Fault, UINT8 *Frame, UINTN Length) const;
   VOID    NewGroupKeys();
@@ -204,6 +224,7 @@ class Authenticator {
   bool      WpaGroupKeyDelivered_ = false;
   GROUP_KEY Gtk_ = {};
   GROUP_KEY Igtk_ = {};
+  GROUP_KEY Bigtk_ = {};
   UINT8     Last_[MAX_FRAME_LEN] = {};
   UINTN     LastLength_ = 0;
 };
