@@ -172,4 +172,16 @@ std::optional<bool> StationDriver::KeyRefresh() {
   return Refreshed != 0;
 }
 
+EFI_STATUS StationDriver::Read(EFI_SUPPLICANT_DATA_TYPE Type, std::vector<UINT8> *Out) {
+  Out->clear();
+  UINTN Size = 0;
+  EFI_STATUS Status = Supplicant_->GetData(Supplicant_, Type, nullptr, &Size);
+  if (Status == EFI_BUFFER_TOO_SMALL) {
+    Out->resize(Size);
+    Status = Supplicant_->GetData(Supplicant_, Type, Out->data(), &Size);
+  }
+  Out->resize(Status == EFI_SUCCESS ? std::min<size_t>(Size, Out->size()) : 0);
+  return Status;
+}
+
 }  // namespace wifi

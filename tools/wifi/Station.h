@@ -60,6 +60,9 @@ class StationDriver {
   std::optional<EFI_SUPPLICANT_KEY> Key(EFI_SUPPLICANT_DATA_TYPE Type);
   std::optional<UINT32>             SupplicantState();
   std::optional<bool>               KeyRefresh();
+  // GetData of a result whose size the driver tells: a size probe, then the
+  // read; *Out holds the bytes on success.
+  EFI_STATUS Read(EFI_SUPPLICANT_DATA_TYPE Type, std::vector<UINT8> *Out);
   EFI_STATUS Set(EFI_SUPPLICANT_DATA_TYPE Type, const void *Data, UINTN Size);
 
  private:

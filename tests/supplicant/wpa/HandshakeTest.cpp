@@ -9,6 +9,7 @@
 #include <Station.h>
 
 #include <cstring>
+#include <functional>
 #include <memory>
 #include <random>
 
@@ -60,8 +61,10 @@ class HandshakeTest : public TestSupport::HostEnvTest {
         << Station_->Error();
   }
 
+  // Tweak, when given, changes the access point's configuration last.
+  using ApTweak = std::function<void(authenticator::CONFIG &)>;
   void StartAuthenticator(const char *ModeName, wifi::Mfp Mfp, const char *Network = Ssid,
-                          const char *Secret = Passphrase) {
+                          const char *Secret = Passphrase, const ApTweak &Tweak = nullptr) {
     std::optional<wifi::Mode> M = wifi::FindMode(ModeName);
     ASSERT_TRUE(M.has_value());
     Mode_ = *M;
@@ -75,6 +78,9 @@ class HandshakeTest : public TestSupport::HostEnvTest {
         authenticator::BuildSecurityElement(M->Handshake, wifi::MfpPolicy(Mfp), Config.StationElement);
     Config.ApElementLength = authenticator::BuildSecurityElement(M->Handshake, wifi::MfpPolicy(Mfp), Config.ApElement);
     Config.Random = {FillFromGenerator, &Generator_};
+    if (Tweak) {
+      Tweak(Config);
+    }
     StationElement_.assign(Config.StationElement, Config.StationElement + Config.StationElementLength);
     Ap_.Start(Config);
   }
@@ -680,6 +686,307 @@ TEST_F(HandshakeTest, GroupMessage1WithLessKeyDataThanTheGtkIsDropped) {
   Bytes Sixteen(16, 0x5C);
   ExpectRejectedUnchanged(Forged(0x1382, 100, nullptr, Ap_.Ptk(), Ap_.Ptk() + 16, Sixteen),
                           "group message 1 with too little key data");
+}
+
+// ---------------------------------------------------------------------------
+// Beacon elements: message 3 must repeat them (downgrade protection)
+// ---------------------------------------------------------------------------
+
+const Bytes HashToElement = {0xF4, 0x01, 0x20};
+
+class BeaconTest : public HandshakeTest {
+ protected:
+  // The station configured for a mode; the access point repeats the
+  // contract's element for it in message 3, then ApRsnxe, then (with R3)
+  // BIGTK, OCI 81/6/0 and transition disable 1.
+  void ConfigureAp(const char *ModeName, wifi::Mfp Mfp, const Bytes &ApRsnxe = {}, bool R3 = false) {
+    StartAuthenticator(ModeName, Mfp, Ssid, Passphrase, [&](authenticator::CONFIG &C) {
+      C.ApElementLength = authenticator::BuildApElement(C.Mode, wifi::MfpPolicy(Mfp), C.ApElement);
+      Beacon_.assign(C.ApElement, C.ApElement + C.ApElementLength);
+      std::copy(ApRsnxe.begin(), ApRsnxe.end(), C.ApRsnxElement);
+      C.ApRsnxElementLength = ApRsnxe.size();
+      C.R3Kdes = R3;
+      C.Oci[0] = 81;
+      C.Oci[1] = 6;
+      C.TransitionDisable = 0x01;
+    });
+    ASSERT_TRUE(StatusIs(Station_->Configure({Mode_, Ssid, Passphrase, StationMac, ApMac, Mfp}), EFI_SUCCESS));
+  }
+  EFI_STATUS HandIn(EFI_SUPPLICANT_DATA_TYPE Type, const Bytes &Element) {
+    return Station_->Set(Type, Element.empty() ? nullptr : Element.data(), Element.size());
+  }
+  Bytes Read(EFI_SUPPLICANT_DATA_TYPE Type, EFI_STATUS Expected = EFI_SUCCESS) {
+    Bytes Out;
+    EXPECT_TRUE(StatusIs(Station_->Read(Type, &Out), Expected)) << Type;
+    return Out;
+  }
+
+  // Every one-bit change of Element that the driver takes as a beacon
+  // element of this Type must make Message3 a downgrade; returns how many
+  // were taken. The true element is handed in again at the end.
+  size_t ExpectEveryBitFlipRefused(EFI_SUPPLICANT_DATA_TYPE Type, const Bytes &Element, const Bytes &Message3) {
+    size_t Taken = 0;
+    for (size_t Bit = 0; Bit < 8 * Element.size(); ++Bit) {
+      Bytes Altered = Element;
+      Altered[Bit / 8] ^= (UINT8)(1u << (Bit % 8));
+      Bytes Before = Snapshot();
+      EFI_STATUS Status = HandIn(Type, Altered);
+      if (Status != EFI_SUCCESS) {
+        EXPECT_TRUE(StatusIs(Status, EFI_INVALID_PARAMETER)) << "bit " << Bit;
+        EXPECT_TRUE(Snapshot() == Before) << "bit " << Bit;
+        continue;
+      }
+      ++Taken;
+      ExpectRejectedUnchanged(Message3, ("beacon element with bit " + std::to_string(Bit) + " flipped").c_str());
+    }
+    EXPECT_TRUE(StatusIs(HandIn(Type, Element), EFI_SUCCESS));
+    return Taken;
+  }
+
+  void ExpectBigtkMatchesAuthenticator(UINT8 KeyId) {
+    std::optional<EFI_SUPPLICANT_KEY> Bigtk = Station_->Key(EfiSupplicantBigtk);
+    ASSERT_TRUE(Bigtk.has_value());
+    const authenticator::GROUP_KEY &Ap = Ap_.Bigtk();
+    EXPECT_EQ(Bytes(Bigtk->Key, Bigtk->Key + Bigtk->KeyLen), Bytes(Ap.Key, Ap.Key + Ap.Length));
+    EXPECT_EQ(Bigtk->KeyId, KeyId);
+    EXPECT_EQ(Ap.KeyId, KeyId);
+    EXPECT_EQ(Bigtk->RscLen, 6);
+    EXPECT_EQ(Bytes(Bigtk->Rsc, Bigtk->Rsc + 6), Bytes(Ap.Rsc, Ap.Rsc + 6));
+    EXPECT_EQ(Bigtk->KeyType, IGTK);
+  }
+
+  Bytes Beacon_;
+};
+
+TEST_F(BeaconTest, TheElementsTheBeaconShowedLetEveryModeThrough) {
+  const std::pair<const char *, wifi::Mfp> Cases[] = {
+      {"wpa-psk-tkip", wifi::Mfp::Off}, {"wpa2-psk", wifi::Mfp::Capable}, {"wpa2-psk-sha256", wifi::Mfp::Required}};
+  for (const auto &[ModeName, Mfp] : Cases) {
+    SCOPED_TRACE(ModeName);
+    Bytes Rsnxe = std::string(ModeName) == "wpa-psk-tkip" ? Bytes() : HashToElement;
+    ConfigureAp(ModeName, Mfp, Rsnxe);
+    ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnElement, Beacon_), EFI_SUCCESS));
+    ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnxElement, Rsnxe), EFI_SUCCESS));
+    EXPECT_EQ(Read(EfiSupplicantApRsnElement), Beacon_);
+    FourWayHandshake();
+    GroupHandshake();
+    ExpectKeysMatchAuthenticator(wifi::MfpNegotiated(Mode_, Mfp, Mfp));
+  }
+}
+
+TEST_F(BeaconTest, AnRsnElementDifferingInOneBitIsADowngrade) {
+  ConfigureAp("wpa2-psk-sha256", wifi::Mfp::Required);
+  RunMessage1And2();
+  Bytes Message3 = Build(&Authenticator::Message3);
+  // Suites and capabilities: every bit of them can differ in a beacon.
+  EXPECT_GE(ExpectEveryBitFlipRefused(EfiSupplicantApRsnElement, Beacon_, Message3), 112u);
+  Bytes Message4 = Answer(Message3);
+  EXPECT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
+}
+
+TEST_F(BeaconTest, AWpaElementDifferingInOneBitIsADowngrade) {
+  ConfigureAp("wpa-psk-tkip", wifi::Mfp::Off);
+  RunMessage1And2();
+  Bytes Message3 = Build(&Authenticator::Message3);
+  EXPECT_GE(ExpectEveryBitFlipRefused(EfiSupplicantApRsnElement, Beacon_, Message3), 96u);
+  Bytes Message4 = Answer(Message3);
+  EXPECT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
+  GroupHandshake();
+}
+
+TEST_F(BeaconTest, AnRsnxeDifferingInOneBitOrAddedIsADowngrade) {
+  ConfigureAp("wpa2-psk", wifi::Mfp::Capable, HashToElement);
+  ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnElement, Beacon_), EFI_SUCCESS));
+  RunMessage1And2();
+  Bytes Message3 = Build(&Authenticator::Message3);
+  ExpectRejectedUnchanged(Message3, "an RSNXE the beacon did not show");
+  EXPECT_EQ(ExpectEveryBitFlipRefused(EfiSupplicantApRsnxElement, HashToElement, Message3), 8u);
+  EXPECT_EQ(Read(EfiSupplicantApRsnxElement), HashToElement);
+  Bytes Message4 = Answer(Message3);
+  EXPECT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
+}
+
+TEST_F(BeaconTest, AnRsnxeTheBeaconShowedMissingFromMessage3IsADowngrade) {
+  ConfigureAp("wpa2-psk", wifi::Mfp::Capable);
+  ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnElement, Beacon_), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnxElement, HashToElement), EFI_SUCCESS));
+  RunMessage1And2();
+  Bytes Message3 = Build(&Authenticator::Message3);
+  ExpectRejectedUnchanged(Message3, "message 3 without the beacon's RSNXE");
+  // An RSNXE alone is compared as well.
+  ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnElement, {}), EFI_SUCCESS));
+  ExpectRejectedUnchanged(Message3, "message 3 without the beacon's RSNXE, no RSN element handed in");
+  ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnxElement, {}), EFI_SUCCESS));
+  Read(EfiSupplicantApRsnxElement, EFI_NOT_FOUND);
+  Bytes Message4 = Answer(Message3);
+  EXPECT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
+}
+
+TEST_F(BeaconTest, ADowngradedMessage3IsDroppedAndTheRealOneStillCompletes) {
+  ConfigureAp("wpa2-psk-sha256", wifi::Mfp::Required);
+  ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnElement, Beacon_), EFI_SUCCESS));
+  RunMessage1And2();
+  ExpectRejectedUnchanged(Faulty(FAULT::DowngradedRsne, false), "message 3 naming PSK");
+  Bytes Message4 = Answer(Build(&Authenticator::Message3));
+  EXPECT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
+  ExpectKeysMatchAuthenticator(true);
+}
+
+TEST_F(BeaconTest, WithoutBeaconElementsNothingIsCompared) {
+  ConfigureAp("wpa2-psk-sha256", wifi::Mfp::Required, HashToElement);
+  RunMessage1And2();
+  Bytes Message4 = Answer(Faulty(FAULT::DowngradedRsne, false));
+  EXPECT_EQ(Message4.size(), 99u);
+  std::optional<EFI_SUPPLICANT_KEY> Ptk = Station_->Key(EfiSupplicant80211PTK);
+  ASSERT_TRUE(Ptk.has_value());
+  EXPECT_EQ(Bytes(Ptk->Key, Ptk->Key + 16), Bytes(Ap_.Tk(), Ap_.Tk() + 16));
+}
+
+// The beacon elements belong to the access point, not to the PMK inputs: a
+// connection manager that sets SSID and pass phrase again for the same
+// access point keeps its downgrade protection.
+TEST_F(BeaconTest, NewPmkInputsKeepTheBeaconElements) {
+  ConfigureAp("wpa2-psk", wifi::Mfp::Capable);
+  ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnElement, Beacon_), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnxElement, HashToElement), EFI_SUCCESS));
+  ASSERT_TRUE(StatusIs(Station_->Configure({Mode_, Ssid, Passphrase, StationMac, ApMac, wifi::Mfp::Capable}),
+                       EFI_SUCCESS));
+  const Bytes Pmk(SUP_PMK_LEN, 0x11);
+  ASSERT_TRUE(StatusIs(Station_->Set(EfiSupplicant80211PMK, Pmk.data(), Pmk.size()), EFI_SUCCESS));
+  EXPECT_EQ(Read(EfiSupplicantApRsnElement), Beacon_);
+  EXPECT_EQ(Read(EfiSupplicantApRsnxElement), HashToElement);
+}
+
+// ---------------------------------------------------------------------------
+// Key data of WPA3 access points: BIGTK, OCI, transition disable
+// ---------------------------------------------------------------------------
+
+TEST_F(BeaconTest, R3KdesOfMessage3AndGroupMessage1MatchTheAuthenticator) {
+  ConfigureAp("wpa2-psk-sha256", wifi::Mfp::Required, {}, true);
+  ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnElement, Beacon_), EFI_SUCCESS));
+  for (EFI_SUPPLICANT_DATA_TYPE Type :
+       {EfiSupplicantBigtk, EfiSupplicantTransitionDisable, EfiSupplicantOperatingChannelInfo}) {
+    Read(Type, EFI_NOT_FOUND);
+  }
+  RunMessage1And2();
+  Read(EfiSupplicantBigtk, EFI_NOT_FOUND);  // message 3 has not verified yet
+  Bytes Message4 = Answer(Build(&Authenticator::Message3));
+  ASSERT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
+  ExpectBigtkMatchesAuthenticator(6);
+  EXPECT_EQ(Read(EfiSupplicantTransitionDisable), Bytes{0x01});
+  EXPECT_EQ(Read(EfiSupplicantOperatingChannelInfo), (Bytes{81, 6, 0}));
+  GroupHandshake();
+  ExpectBigtkMatchesAuthenticator(7);
+  GroupHandshake();
+  ExpectBigtkMatchesAuthenticator(6);
+  ExpectKeysMatchAuthenticator(true);
+  // A message 3 of the next association without them forgets all three.
+  ConfigureAp("wpa2-psk-sha256", wifi::Mfp::Required);
+  FourWayHandshake();
+  for (EFI_SUPPLICANT_DATA_TYPE Type :
+       {EfiSupplicantBigtk, EfiSupplicantTransitionDisable, EfiSupplicantOperatingChannelInfo}) {
+    Read(Type, EFI_NOT_FOUND);
+  }
+}
+
+Bytes GtkKde() {
+  return {0xDD, 0x16, 0x00, 0x0F, 0xAC, 0x01, 0x01, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
+}
+
+Bytes Concat(Bytes A, const Bytes &B) {
+  A.insert(A.end(), B.begin(), B.end());
+  return A;
+}
+
+TEST_F(HandshakeTest, MalformedR3KdesAreRefusedInMessage3AndGroupMessage1) {
+  const Bytes Bipn = {1, 2, 3, 4, 5, 6};
+  auto Bigtk = [&](UINT8 KeyId, UINT8 KeyIdHigh, size_t KeyLength) {
+    Bytes Kde = {0xDD, (UINT8)(12 + KeyLength), 0x00, 0x0F, 0xAC, 0x0E, KeyId, KeyIdHigh};
+    return Concat(Concat(Kde, Bipn), Bytes(KeyLength, 0x77));
+  };
+  const std::pair<Bytes, const char *> Malformed[] = {
+      {Bigtk(6, 0, 15), "BIGTK of 15 bytes"},
+      {Bigtk(7, 0, 17), "BIGTK of 17 bytes"},
+      {Bigtk(6, 0, 0), "BIGTK KDE without a key"},
+      {Bigtk(5, 0, 16), "BIGTK key id 5"},
+      {Bigtk(6, 1, 16), "BIGTK key id 262"},
+      {{0xDD, 0x09, 0x00, 0x0F, 0xAC, 0x0E, 0x06, 0x00, 0x01, 0x02, 0x03}, "BIGTK KDE cut inside the BIPN"},
+      {{0xDD, 0x06, 0x00, 0x0F, 0xAC, 0x0D, 81, 6}, "OCI of two octets"},
+      {{0xDD, 0x04, 0x50, 0x6F, 0x9A, 0x20}, "transition disable without its bitmap"},
+  };
+  Configure("wpa2-psk");
+  RunMessage1And2();
+  UINT64 Counter = 100;
+  for (const auto &[Kde, What] : Malformed) {
+    ExpectRejectedUnchanged(Forged(0x13CA, Counter++, Ap_.ANonce(), Ap_.Ptk(), Ap_.Ptk() + 16, Concat(GtkKde(), Kde)),
+                            What);
+  }
+  Bytes Message4 = Answer(Build(&Authenticator::Message3));
+  ASSERT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
+  for (const auto &[Kde, What] : Malformed) {
+    ExpectRejectedUnchanged(Forged(0x1382, Counter++, nullptr, Ap_.Ptk(), Ap_.Ptk() + 16, Concat(GtkKde(), Kde)),
+                            What);
+  }
+  GroupHandshake();
+  ExpectKeysMatchAuthenticator(false);
+}
+
+TEST_F(HandshakeTest, UnknownAndVendorKdesAreSkipped) {
+  Configure("wpa2-psk");
+  RunMessage1And2();
+  Bytes KeyData = {
+      0xDD, 0x0C, 0x00, 0x0F, 0xAC, 0x10, 1, 2, 3, 4, 5, 6, 7, 8,  // an RSN KDE type from after our time
+      0xDD, 0x08, 0x00, 0x10, 0x18, 0x01, 0xDE, 0xAD, 0xBE, 0xEF,  // another vendor's
+      0xDD, 0x05, 0x50, 0x6F, 0x9A, 0x16, 0x07,                    // a Wi-Fi Alliance type we do not know
+      0xDD, 0x0C, 0x00, 0x0F, 0xAC, 0x0D, 81, 6, 0, 82, 7, 0, 9, 9, // OCI with transition fields and more
+  };
+  KeyData = Concat(Concat(KeyData, GtkKde()), {0xDD, 0x1C, 0x00, 0x0F, 0xAC, 0x0E, 0x07, 0x00, 0xA, 0xB, 0xC, 0xD,
+                                               0xE, 0xF, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1});
+  Bytes Message4 = Answer(Forged(0x13CA, 100, Ap_.ANonce(), Ap_.Ptk(), Ap_.Ptk() + 16, KeyData));
+  EXPECT_NE(KeyInfo(Message4) & 0x0200, 0);
+  const Bytes Gtk = GtkKde();
+  EXPECT_EQ(Bytes(Record()->Gtk, Record()->Gtk + 16), Bytes(Gtk.begin() + 8, Gtk.end()));
+  std::optional<EFI_SUPPLICANT_KEY> Bigtk = Station_->Key(EfiSupplicantBigtk);
+  ASSERT_TRUE(Bigtk.has_value());
+  EXPECT_EQ(Bigtk->KeyId, 7);
+  EXPECT_EQ(Bytes(Bigtk->Key, Bigtk->Key + Bigtk->KeyLen),
+            (Bytes{16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
+  EXPECT_EQ(Bytes(Bigtk->Rsc, Bigtk->Rsc + 6), (Bytes{0xA, 0xB, 0xC, 0xD, 0xE, 0xF}));
+  Bytes Oci;
+  ASSERT_TRUE(StatusIs(Station_->Read(EfiSupplicantOperatingChannelInfo, &Oci), EFI_SUCCESS));
+  EXPECT_EQ(Oci, (Bytes{81, 6, 0, 82, 7, 0}));  // the fields this station knows
+  EXPECT_TRUE(StatusIs(Station_->Read(EfiSupplicantTransitionDisable, &Oci), EFI_NOT_FOUND));
+}
+
+// ---------------------------------------------------------------------------
+// The station's RSNXE
+// ---------------------------------------------------------------------------
+
+TEST_F(HandshakeTest, HashToElementPutsTheStationRsnxeIntoMessage2) {
+  Bytes Rsne;
+  StartAuthenticator("wpa2-psk-sha256", wifi::Mfp::Required, Ssid, Passphrase, [&](authenticator::CONFIG &C) {
+    Rsne.assign(C.StationElement, C.StationElement + C.StationElementLength);
+    std::copy(HashToElement.begin(), HashToElement.end(), C.StationElement + C.StationElementLength);
+    C.StationElementLength += HashToElement.size();
+  });
+  ASSERT_TRUE(StatusIs(Station_->Configure({Mode_, Ssid, Passphrase, StationMac, ApMac, wifi::Mfp::Required}),
+                       EFI_SUCCESS));
+  Bytes Method = {1};
+  ASSERT_TRUE(StatusIs(Station_->Set(EfiSupplicantSaePweMethod, Method.data(), 1), EFI_SUCCESS));
+  Bytes Rsnxe;
+  ASSERT_TRUE(StatusIs(Station_->Read(EfiSupplicantStationRsnxElement, &Rsnxe), EFI_SUCCESS));
+  EXPECT_EQ(Rsnxe, HashToElement);
+  Bytes Message2 = RunMessage1And2();  // the authenticator wants RSN element then RSNXE
+  EXPECT_EQ(Bytes(Message2.end() - 3, Message2.end()), Rsnxe);
+  Bytes Message4 = Answer(Build(&Authenticator::Message3));
+  EXPECT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
+
+  // Hunting-and-pecking: no RSNXE anywhere.
+  Method[0] = 0;
+  ASSERT_TRUE(StatusIs(Station_->Set(EfiSupplicantSaePweMethod, Method.data(), 1), EFI_SUCCESS));
+  EXPECT_TRUE(StatusIs(Station_->Read(EfiSupplicantStationRsnxElement, &Rsnxe), EFI_NOT_FOUND));
+  Message2 = Answer(Build(&Authenticator::Message1));
+  EXPECT_EQ(Bytes(Message2.begin() + 99, Message2.end()), Rsne);
 }
 
 }  // namespace
