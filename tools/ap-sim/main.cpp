@@ -31,6 +31,12 @@ using authenticator::FAULT;
 using authenticator::VERDICT;
 
 constexpr std::uint16_t StatusRobustPolicyViolation = 31;
+// What the access point announces in the KDEs of WPA3 access points: it
+// runs on 2.4 GHz channel 6 (operating class 81) and tells the station to
+// disable transition to WPA2-Personal (bit 0).
+constexpr std::uint8_t OciOperatingClass = 81;
+constexpr std::uint8_t OciChannel = 6;
+constexpr std::uint8_t TransitionDisableWpa3Personal = 0x01;
 
 // Attack frames ap-sim can put into the exchange; each must be dropped.
 const std::vector<std::string> AttackNames = {
@@ -38,6 +44,13 @@ const std::vector<std::string> AttackNames = {
     "replay-msg3",   "forged-group1",    "replay-group1",    "retransmit-msg1", "new-anonce",
     // wpa3-sae only: the station's own commit or confirm sent back to it.
     "sae-reflect-commit", "sae-reflect-confirm",
+};
+// Attacks after which the exchange ends: the station must drop the frame
+// and never complete the handshake. Not part of "all".
+const std::vector<std::string> EndingAttackNames = {
+    // A correctly protected message 3 whose RSN element names PSK (AKM 2),
+    // where the beacon named the mode's AKM; modes with an AKM other than 2.
+    "downgrade-rsne",
 };
 
 struct Options {
@@ -48,6 +61,7 @@ struct Options {
   MacAddress            StationMac{};
   Mfp                   MfpSetting = Mfp::Off;
   unsigned              Rekeys = 1;
+  bool                  R3Kdes = false;
   std::set<std::string> Attacks;
   std::string           KeysOut;
   unsigned              TimeoutSeconds = 20;
@@ -101,6 +115,7 @@ class AccessPoint {
   void  FourWayHandshake();
   void  GroupHandshake();
   void  Attack3(FAULT Fault, const char *Name);
+  Bytes ApRsnxElement() const;
 
   const Options &Opts_;
   LineChannel    Channel_;
@@ -109,6 +124,7 @@ class AccessPoint {
   authenticator::SaeAuthenticator Sae_;
   bool           SaeDone_ = false;
   bool           MfpInUse_ = false;
+  bool           Ended_ = false;  // an ending attack was dropped
   unsigned       DroppedAttacks_ = 0;
   UINT8          Frame_[authenticator::MAX_FRAME_LEN];
 };
@@ -334,6 +350,10 @@ void AccessPoint::Associate(const Frame &Request) {
     throw Failure("the answer to the association response is not \"# drop ...\": " + R.Line);
   }
   MfpInUse_ = M.Rsn && ApCapable && StationMfp.Capable;
+  // Message 2 repeats the station's element and, after it, the RSNXE of its
+  // association request.
+  static constexpr std::uint8_t ElementRsnx = 244;
+  std::optional<Bytes> StationRsnxe = FindElement(Assoc.Elements, ElementRsnx);
 
   authenticator::CONFIG Config = {};
   Config.Mode = M.Handshake;
@@ -346,13 +366,29 @@ void AccessPoint::Associate(const Frame &Request) {
     throw Failure("pass phrase or SSID too long for PSK derivation");
   }
   Config.Mfp = MfpInUse_;
-  std::copy(Element->begin(), Element->end(), Config.StationElement);
-  Config.StationElementLength = Element->size();
-  Config.ApElementLength =
-      authenticator::BuildSecurityElement(M.Handshake, MfpPolicy(Opts_.MfpSetting), Config.ApElement);
+  Bytes Message2KeyData = *Element;
+  if (StationRsnxe) {
+    Message2KeyData.insert(Message2KeyData.end(), StationRsnxe->begin(), StationRsnxe->end());
+  }
+  std::copy(Message2KeyData.begin(), Message2KeyData.end(), Config.StationElement);
+  Config.StationElementLength = Message2KeyData.size();
+  // Message 3 repeats the contract's element for the mode, as the beacon
+  // shows it, and the RSNXE the beacon shows.
+  Config.ApElementLength = authenticator::BuildApElement(M.Handshake, MfpPolicy(Opts_.MfpSetting), Config.ApElement);
+  Bytes Rsnxe = ApRsnxElement();
+  std::copy(Rsnxe.begin(), Rsnxe.end(), Config.ApRsnxElement);
+  Config.ApRsnxElementLength = Rsnxe.size();
+  Config.R3Kdes = Opts_.R3Kdes;
+  Config.Oci[0] = OciOperatingClass;
+  Config.Oci[1] = OciChannel;
+  Config.TransitionDisable = TransitionDisableWpa3Personal;
   Config.Random = {FillRandom, nullptr};
   Ap_.Start(Config);
 }
+
+// This access point finds SAE password elements by hunting and pecking
+// only, so its beacon shows no RSNXE.
+Bytes AccessPoint::ApRsnxElement() const { return {}; }
 
 void AccessPoint::Attack3(FAULT Fault, const char *Name) {
   UINTN Length = Ap_.FaultyMessage3(Fault, Frame_, sizeof(Frame_));
@@ -384,6 +420,12 @@ void AccessPoint::FourWayHandshake() {
   if (Wants("forged-msg3")) {
     Attack3(FAULT::ForgedMic, "forged-msg3");
   }
+  if (Wants("downgrade-rsne")) {
+    Attack3(FAULT::DowngradedRsne, "downgrade-rsne");
+    std::cerr << "ap-sim: downgraded message 3 dropped; ending the exchange\n";
+    Ended_ = true;
+    return;
+  }
   Step(Ap_.Message3(Frame_, sizeof(Frame_)), "message 3", &Authenticator::AcceptMessage4, "message 4");
   std::cerr << "ap-sim: 4-way handshake complete\n";
   if (Wants("replay-msg3")) {
@@ -402,6 +444,9 @@ void AccessPoint::Run() {
   Frame Request = ReceiveAuthentication();
   Associate(Opts_.Security.Auth == AuthAlgorithm::Sae ? AuthenticateWithSae(Request) : Authenticate(Request));
   FourWayHandshake();
+  if (Ended_) {
+    return;
+  }
 
   unsigned GroupHandshakes = Opts_.Rekeys;
   // WPA has no GTK in message 3: the first group handshake delivers it.
@@ -448,6 +493,8 @@ void AccessPoint::WriteKeys(const std::string &Path) const {
       {"snonce", ToHex(Ap_.SNonce(), authenticator::NONCE_LEN)},
       {"gtk", KeyJson(Ap_.Gtk(), "rsc", authenticator::RSC_LEN)},
       {"igtk", MfpInUse_ ? KeyJson(Ap_.Igtk(), "ipn", authenticator::IPN_LEN) : nlohmann::json(nullptr)},
+      {"bigtk", Opts_.R3Kdes ? KeyJson(Ap_.Bigtk(), "bipn", authenticator::IPN_LEN) : nlohmann::json(nullptr)},
+      {"transition_disable", Opts_.R3Kdes ? nlohmann::json(TransitionDisableWpa3Personal) : nlohmann::json(nullptr)},
       {"pmk", SaeDone_ ? nlohmann::json(ToHex(Sae_.Pmk(), authenticator::PMK_LEN)) : nlohmann::json(nullptr)},
       {"attacks_dropped", DroppedAttacks_},
   };
@@ -465,7 +512,10 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   App.add_option("--sta-mac", StaMacText, "station address");
   CLI::Option *MfpOption = App.add_option("--mfp", MfpText, "off|capable|required (default off; capable for wpa3-sae)");
   App.add_option("--rekeys", Opts->Rekeys, "group-key handshakes after the 4-way handshake (default 1)");
-  App.add_option("--attack", Attacks, "attack frames to send (each must be dropped), or 'all'");
+  App.add_flag("--r3-kdes", Opts->R3Kdes,
+               "RSN: BIGTK, OCI and transition-disable KDEs in message 3, a new BIGTK in every group message 1");
+  App.add_option("--attack", Attacks,
+                 "attack frames to send (each must be dropped), or 'all'; downgrade-rsne ends the exchange");
   App.add_option("--keys-out", Opts->KeysOut, "write the access point's keys as JSON to this file");
   App.add_option("--timeout", Opts->TimeoutSeconds, "seconds for the whole exchange (default 20)");
   try {
@@ -485,12 +535,21 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   for (const std::string &Attack : Attacks) {
     if (Attack == "all") {
       Opts->Attacks.insert(AttackNames.begin(), AttackNames.end());
-    } else if (std::find(AttackNames.begin(), AttackNames.end(), Attack) != AttackNames.end()) {
+    } else if (std::find(AttackNames.begin(), AttackNames.end(), Attack) != AttackNames.end() ||
+               std::find(EndingAttackNames.begin(), EndingAttackNames.end(), Attack) != EndingAttackNames.end()) {
       Opts->Attacks.insert(Attack);
     } else {
       std::cerr << "ap-sim: unknown attack " << Attack << "\n";
       return 2;
     }
+  }
+  if (Opts->Attacks.count("downgrade-rsne") != 0 && (!M->Rsn || M->AkmType == 2)) {
+    std::cerr << "ap-sim: downgrade-rsne needs a mode whose AKM is not PSK (wpa2-psk-sha256, wpa3-sae)\n";
+    return 2;
+  }
+  if (Opts->R3Kdes && !M->Rsn) {
+    std::cerr << "ap-sim: --r3-kdes needs an RSN mode\n";
+    return 2;
   }
   Opts->Security = *M;
   Opts->MfpSetting = *MfpValue;

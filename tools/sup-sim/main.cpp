@@ -25,6 +25,10 @@ using nlohmann::json;
 
 struct Options {
   StationConfig Station;
+  // The access point's elements as its beacon shows them, handed to the
+  // driver for its downgrade check; empty: none.
+  Bytes         ApRsnElement;
+  Bytes         ApRsnxElement;
   std::string   PeerCommand;
   std::string   PcapPath;
   bool          Json = false;
@@ -78,6 +82,7 @@ class ConnectionManager {
   bool SendAuthentication(const Authentication &Auth, const std::string &What);
   bool AnswerEapol(const Bytes &Eapol);
   Bytes OwnSecurityElement() const;
+  Bytes OwnRsnxElement() const;
   void Log(const std::string &Text) const {
     if (Opts_.Verbose) {
       std::cerr << "sup-sim: " << Text << "\n";
@@ -113,6 +118,13 @@ Bytes ConnectionManager::OwnSecurityElement() const {
   return Bytes(Element, Element + Length);
 }
 
+// The driver's RSNXE (with SAE hash-to-element), which it also puts into
+// message 2; none otherwise.
+Bytes ConnectionManager::OwnRsnxElement() const {
+  Bytes Element;
+  return Driver_.Read(EfiSupplicantStationRsnxElement, &Element) == EFI_SUCCESS ? Element : Bytes();
+}
+
 bool ConnectionManager::AnswerEapol(const Bytes &Eapol) {
   std::string Kind = EapolKind(Eapol);
   StationDriver::Answer A = Driver_.Respond(Eapol);
@@ -135,7 +147,10 @@ bool ConnectionManager::SendAuthentication(const Authentication &Auth, const std
 bool ConnectionManager::SendAssociationRequest() {
   const StationConfig &C = Config();
   AssociationRequest Request;
-  Request.Elements = AssociationElements(C.Ssid, OwnSecurityElement());
+  Bytes Security = OwnSecurityElement();
+  Bytes Rsnxe = OwnRsnxElement();
+  Security.insert(Security.end(), Rsnxe.begin(), Rsnxe.end());
+  Request.Elements = AssociationElements(C.Ssid, Security);
   return Send(BuildAssociationRequest(C.ApMac, C.StationMac, Request), "association request");
 }
 
@@ -298,9 +313,32 @@ std::string DefaultPeerCommand(const Options &Opts, const char *Argv0) {
   return Command.str();
 }
 
+// Hexadecimal element bytes; spaces and colons between digits are allowed.
+std::optional<Bytes> ElementFromHex(const std::string &Text) {
+  std::string Digits;
+  for (char C : Text) {
+    if (C != ' ' && C != ':') {
+      Digits += C;
+    }
+  }
+  std::optional<Bytes> Element = FromHex(Digits);
+  if (Element && !Element->empty() && (Element->size() < 2 || (*Element)[1] != Element->size() - 2)) {
+    return std::nullopt;  // not one whole element
+  }
+  return Element;
+}
+
+// The access point's element of the line-protocol contract for a mode: what
+// the beacon of an access point speaking it shows and message 3 repeats.
+Bytes ContractApElement(const Mode &M, Mfp Setting) {
+  UINT8 Element[authenticator::MAX_ELEMENT_LEN];
+  return Bytes(Element, Element + authenticator::BuildApElement(M.Handshake, MfpPolicy(Setting), Element));
+}
+
 int ParseOptions(int argc, char **argv, Options *Opts) {
   CLI::App App{"sup-sim: the supplicant driver as a Wi-Fi station in the host UEFI environment"};
   std::string ModeText, MfpText = "off", StaMacText = "02:00:00:00:00:01", ApMacText = "02:00:00:00:00:02";
+  std::string ApRsneText, ApRsnxeText;
   StationConfig &C = Opts->Station;
   App.add_option("--mode", ModeText, ModeNames())->required();
   App.add_option("--ssid", C.Ssid, "network name")->required();
@@ -308,6 +346,10 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   App.add_option("--sta-mac", StaMacText, "station address (default 02:00:00:00:00:01)");
   App.add_option("--ap-mac", ApMacText, "access point address (default 02:00:00:00:00:02)");
   CLI::Option *MfpOption = App.add_option("--mfp", MfpText, "off|capable|required (default off; capable for wpa3-sae)");
+  CLI::Option *ApRsneOption = App.add_option(
+      "--ap-rsne", ApRsneText,
+      "the access point's RSN (or WPA) element as its beacon shows it, hex; \"\" for none (default: the contract's)");
+  App.add_option("--ap-rsnxe", ApRsnxeText, "the access point's RSNXE as its beacon shows it, hex (default: none)");
   App.add_option("--peer-cmd", Opts->PeerCommand, "shell command of the access point (default: ap-sim)");
   App.add_option("--pcap", Opts->PcapPath, "write every frame to this pcap file");
   App.add_flag("--json", Opts->Json, "print a JSON summary on standard output");
@@ -339,6 +381,15 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   if (M->Auth == AuthAlgorithm::Sae && MfpOption->count() == 0) {
     MfpValue = Mfp::Capable;
   }
+  std::optional<Bytes> ApRsne = ElementFromHex(ApRsneText), ApRsnxe = ElementFromHex(ApRsnxeText);
+  if (!ApRsne || !ApRsnxe) {
+    std::cerr << "sup-sim: --ap-rsne and --ap-rsnxe take one whole element in hexadecimal (id, length, body)\n";
+    return 2;
+  }
+  // The access point of the contract runs with the station's MFP setting
+  // (ap-sim does by default).
+  Opts->ApRsnElement = ApRsneOption->count() != 0 ? *ApRsne : ContractApElement(*M, *MfpValue);
+  Opts->ApRsnxElement = *ApRsnxe;
   C.Security = *M;
   C.MfpSetting = *MfpValue;
   C.StationMac = *Sta;
@@ -365,6 +416,13 @@ void PrintKeys(const json &Report) {
   if (!Report["igtk"].is_null()) {
     std::cout << "IGTK:        " << Report["igtk"]["key"].get<std::string>() << "  key id "
               << Report["igtk"]["key_id"] << "  IPN " << Report["igtk"]["ipn"].get<std::string>() << "\n";
+  }
+  if (!Report["bigtk"].is_null()) {
+    std::cout << "BIGTK:       " << Report["bigtk"]["key"].get<std::string>() << "  key id "
+              << Report["bigtk"]["key_id"] << "  BIPN " << Report["bigtk"]["bipn"].get<std::string>() << "\n";
+  }
+  if (!Report["transition_disable"].is_null()) {
+    std::cout << "transition disable: " << Report["transition_disable"] << "\n";
   }
   std::cout << "frames:      " << Report["frames_sent"] << " sent, " << Report["frames_received"] << " received\n";
 }
@@ -394,6 +452,21 @@ int main(int argc, char **argv) {
     std::cerr << "sup-sim: " << Driver->Error() << "\n";
     return 1;
   }
+  const struct {
+    EFI_SUPPLICANT_DATA_TYPE Type;
+    const Bytes             &Element;
+    const char              *Option;
+  } BeaconElements[] = {{EfiSupplicantApRsnElement, Opts.ApRsnElement, "--ap-rsne"},
+                        {EfiSupplicantApRsnxElement, Opts.ApRsnxElement, "--ap-rsnxe"}};
+  for (const auto &Beacon : BeaconElements) {
+    EFI_STATUS Status = Beacon.Element.empty() ? EFI_SUCCESS
+                                               : Driver->Set(Beacon.Type, Beacon.Element.data(), Beacon.Element.size());
+    if (Status != EFI_SUCCESS) {
+      std::cerr << "sup-sim: the driver refused " << Beacon.Option << " " << ToHex(Beacon.Element) << ": "
+                << StatusName(Status) << "\n";
+      return 2;
+    }
+  }
   PcapWriter Pcap;
   if (!Opts.PcapPath.empty() && !Pcap.Open(Opts.PcapPath)) {
     std::cerr << "sup-sim: cannot write " << Opts.PcapPath << "\n";
@@ -420,6 +493,13 @@ int main(int argc, char **argv) {
   if (Mfp) {
     Igtk = Driver->Key(EfiSupplicant80211IGTKKey);
   }
+  std::optional<EFI_SUPPLICANT_KEY> Bigtk = Driver->Key(EfiSupplicantBigtk);
+  Bytes TransitionDisable;
+  json TransitionDisableJson = nullptr;
+  if (Driver->Read(EfiSupplicantTransitionDisable, &TransitionDisable) == EFI_SUCCESS &&
+      TransitionDisable.size() == 1) {
+    TransitionDisableJson = TransitionDisable[0];
+  }
   bool Refreshed = Driver->KeyRefresh().value_or(false);
   // For SAE, the PMK the exchange produced (what the 4-way handshake used).
   json Pmk = nullptr;
@@ -437,6 +517,8 @@ int main(int argc, char **argv) {
       {"ptk", Ptk ? KeyJson(*Ptk, nullptr, 0) : json(nullptr)},
       {"gtk", Gtk && Refreshed ? KeyJson(*Gtk, "rsc", 8) : json(nullptr)},
       {"igtk", Igtk && Refreshed ? KeyJson(*Igtk, "ipn", 6) : json(nullptr)},
+      {"bigtk", Bigtk ? KeyJson(*Bigtk, "bipn", 6) : json(nullptr)},
+      {"transition_disable", TransitionDisableJson},
       {"pmk", Result.Connected ? Pmk : json(nullptr)},
       {"frames_sent", Result.FramesSent},
       {"frames_received", Result.FramesReceived},
