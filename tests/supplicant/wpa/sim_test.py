@@ -241,6 +241,106 @@ def attacks_case(bindir, mode):
     return c
 
 
+# --- beacon elements and the key data of WPA3 access points --------------------
+
+# The contract's access-point elements: RSN with AKM 6 and MFP required, the
+# WPA element of wpa-psk-tkip.
+RSNE_SHA256_MFPR = "30140100000fac040100000fac040100000fac06c000"
+WPA_ELEMENT = "dd160050f20101000050f20201000050f20201000050f202"
+
+
+def flip_bit(element_hex, byte, bit):
+    data = bytearray.fromhex(element_hex)
+    data[byte] ^= 1 << bit
+    return data.hex()
+
+
+def r3_kdes_case(bindir):
+    """ap-sim --r3-kdes: the BIGTK of message 3 and of each group message 1
+    and the transition-disable bitmap reach sup-sim's report equal to the
+    access point's, and Wireshark reads the same BIGTK and the beacon's RSN
+    element in message 3."""
+    c = Check()
+    work = tempfile.mkdtemp(prefix="sup-sim-")
+    pcap, keys = os.path.join(work, "run.pcap"), os.path.join(work, "ap.json")
+    peer = (f"{shlex.quote(os.path.join(bindir, 'ap-sim'))} --mode wpa3-sae --ssid {shlex.quote(SSID)} "
+            f"--passphrase {shlex.quote(PASS)} --r3-kdes --rekeys 3 --keys-out {keys}")
+    result = run([os.path.join(bindir, "sup-sim"), "--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS,
+                  "--json", "--peer-cmd", peer, "--pcap", pcap])
+    sys.stderr.write(result.stderr)
+    c.that(result.returncode == 0, "r3 kdes: sup-sim exits 0")
+    report, ap = json.loads(result.stdout), json.load(open(keys))
+    c.that(report["result"] == "connected" and report["peer_exit"] == 0, "r3 kdes: connected, ap-sim satisfied")
+    c.that(report["bigtk"] is not None and report["bigtk"] == ap["bigtk"], "r3 kdes: BIGTK, key id, BIPN equal the AP's")
+    c.that(report["bigtk"]["key_id"] == 7, "r3 kdes: key id 6 in message 3, three rekeys later 7")
+    c.that(report["transition_disable"] == 1 and ap["transition_disable"] == 1, "r3 kdes: transition disable bit 0")
+    c.that(report["gtk"] == ap["gtk"] and report["igtk"] == ap["igtk"], "r3 kdes: GTK and IGTK still equal the AP's")
+    rows = tshark_fields(pcap, ["_ws.col.Info", "wlan.rsn.ie.bigtk_kde.key_id", "wlan.rsn.ie.bigtk_kde.bigtk",
+                                "wlan.rsn.ie.bigtk_kde.bipn", "wlan.rsn.akms.type", "wlan.rsn.capabilities"],
+                         key=f'"wpa-psk","{ap["pmk"]}"')
+    c.that(len(rows) == report["frames_sent"] + report["frames_received"], "r3 kdes: tshark reads every frame")
+    bigtks = [r for r in rows if r[2]]
+    c.that([r[1] for r in bigtks] == ["6", "7", "6", "7"], "r3 kdes: tshark sees BIGTK key ids 6, 7, 6, 7")
+    bipn = int.from_bytes(bytes.fromhex(report["bigtk"]["bipn"]), "little")
+    c.that(bool(bigtks) and bigtks[-1][2] == report["bigtk"]["key"] and bigtks[-1][3] == str(bipn),
+           "r3 kdes: tshark's last BIGTK and BIPN equal the driver's")
+    message3 = [r for r in rows if r[0].startswith("Key (Message 3")]
+    c.that(len(message3) == 1 and message3[0][4] == "8" and message3[0][5] == "0x0080",
+           "r3 kdes: message 3 repeats the beacon's RSN element (SAE, MFP capable)")
+    shutil.rmtree(work)
+    return c
+
+
+def beacon_elements_case(bindir):
+    """sup-sim hands the beacon's elements to the driver: the contract's
+    defaults connect, and an element one bit off, or an RSNXE the access
+    point's message 3 does not repeat, is a downgrade that never connects."""
+    c = Check()
+    ap = ap_command(bindir, "wpa2-psk-sha256", "required")
+    result = sup_sim(bindir, "wpa2-psk-sha256", "required", peer=ap, extra=["--ap-rsne", RSNE_SHA256_MFPR])
+    c.that(result.returncode == 0 and json.loads(result.stdout)["result"] == "connected",
+           "beacon: the contract's RSN element given explicitly connects")
+    for byte, bit, what in [(19, 2, "AKM 2 instead of 6"), (20, 6, "MFP required cleared"), (7, 0, "group cipher")]:
+        result = sup_sim(bindir, "wpa2-psk-sha256", "required", peer=ap,
+                         extra=["--ap-rsne", flip_bit(RSNE_SHA256_MFPR, byte, bit)])
+        c.that(result.returncode == 1 and json.loads(result.stdout)["result"] == "failed" and
+               "station dropped message 3: # drop EFI_PROTOCOL_ERROR" in result.stderr,
+               f"beacon: RSN element with {what}: message 3 dropped, not connected")
+    result = sup_sim(bindir, "wpa2-psk-sha256", "required", peer=ap, extra=["--ap-rsnxe", "f40120"])
+    c.that(result.returncode == 1 and "station dropped message 3" in result.stderr,
+           "beacon: an RSNXE message 3 does not repeat: dropped, not connected")
+    result = sup_sim(bindir, "wpa2-psk-sha256", "required", peer=ap, extra=["--ap-rsne", "", "--ap-rsnxe", ""])
+    c.that(result.returncode == 0, "beacon: with no beacon elements nothing is compared")
+    wpa = ap_command(bindir, "wpa-psk-tkip", "off")
+    result = sup_sim(bindir, "wpa-psk-tkip", "off", peer=wpa, extra=["--ap-rsne", WPA_ELEMENT])
+    c.that(result.returncode == 0, "beacon: the contract's WPA element connects")
+    result = sup_sim(bindir, "wpa-psk-tkip", "off", peer=wpa, extra=["--ap-rsne", flip_bit(WPA_ELEMENT, 11, 1)])
+    c.that(result.returncode == 1 and "station dropped message 3" in result.stderr,
+           "beacon: WPA element one bit off (CCMP group cipher): dropped, not connected")
+    return c
+
+
+def downgrade_case(bindir, mode):
+    """ap-sim --attack downgrade-rsne: a correctly protected message 3 whose
+    RSN element names PSK. The station drops it and never connects; only a
+    station told nothing of the beacon would take it."""
+    c = Check()
+    mfp = "capable" if mode == "wpa3-sae" else "required"
+    ap = ap_command(bindir, mode, mfp, "--attack downgrade-rsne")
+    result = sup_sim(bindir, mode, mfp, peer=ap)
+    sys.stderr.write(result.stderr)
+    report = json.loads(result.stdout)
+    c.that(result.returncode == 1 and report["result"] == "failed", f"{mode} downgrade: exit 1, result failed")
+    c.that('ap-sim: attack downgrade-rsne: station answered "# drop EFI_PROTOCOL_ERROR"' in result.stderr,
+           f"{mode} downgrade: the downgraded message 3 answered # drop")
+    c.that(report["peer_exit"] == 0 and report["ptk"]["key"] == "0" * 32,
+           f"{mode} downgrade: ap-sim satisfied, no PTK installed")
+    result = sup_sim(bindir, mode, mfp, peer=ap, extra=["--ap-rsne", ""])
+    c.that(result.returncode == 0 and "station answered the downgrade-rsne frame" in result.stderr,
+           f"{mode} downgrade: without the beacon's element the station would have taken it")
+    return c
+
+
 def usage_case(bindir):
     c = Check()
     sup = os.path.join(bindir, "sup-sim")
@@ -249,9 +349,23 @@ def usage_case(bindir):
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--mfp", "maybe"], "bad --mfp"),
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", "short"], "short pass phrase"),
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--sta-mac", "02:00"],
-                        "bad address")]:
+                        "bad address"),
+                       (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--ap-rsne", "30140"],
+                        "--ap-rsne not hexadecimal"),
+                       (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--ap-rsne", "3003010000"],
+                        "--ap-rsne length byte past the bytes"),
+                       (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--ap-rsne", "3004020000ff"],
+                        "--ap-rsne refused by the driver (version 2)"),
+                       (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--ap-rsnxe", "f400"],
+                        "--ap-rsnxe refused by the driver (no capabilities)")]:
         result = run([sup] + args)
         c.that(result.returncode == 2, f"usage: {what} exits 2 (got {result.returncode})")
+    ap = os.path.join(bindir, "ap-sim")
+    for args, what in [(["--mode", "wpa2-psk", "--attack", "downgrade-rsne"], "downgrade-rsne where the AKM is PSK"),
+                       (["--mode", "wpa-psk-tkip", "--r3-kdes"], "--r3-kdes for WPA")]:
+        result = subprocess.run([ap, "--ssid", SSID, "--passphrase", PASS] + args, capture_output=True, text=True,
+                                stdin=subprocess.DEVNULL, timeout=30)
+        c.that(result.returncode == 2, f"usage: ap-sim {what} exits 2 (got {result.returncode})")
     return c
 
 
@@ -288,6 +402,10 @@ def cases(bindir):
     table["default-peer-wpa3-sae"] = lambda: default_peer_case(bindir, "wpa3-sae")
     table["attacks-wpa3-sae"] = lambda: attacks_case(bindir, "wpa3-sae")
     table["sae-reflector"] = lambda: sae_reflector_case(bindir)
+    table["r3-kdes-wpa3-sae"] = lambda: r3_kdes_case(bindir)
+    table["beacon-elements"] = lambda: beacon_elements_case(bindir)
+    table["downgrade-rsne-wpa2-psk-sha256"] = lambda: downgrade_case(bindir, "wpa2-psk-sha256")
+    table["downgrade-rsne-wpa3-sae"] = lambda: downgrade_case(bindir, "wpa3-sae")
     table["usage"] = lambda: usage_case(bindir)
     table["failures"] = lambda: failure_case(bindir)
     return table
