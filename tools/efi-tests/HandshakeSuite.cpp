@@ -48,7 +48,15 @@ struct HANDSHAKE_CASE {
   authenticator::MODE Mode;
   UINT8               AkmType;
   bool                Mfp;
+  // The access point runs as WPA3 access points do today: BIGTK, OCI and
+  // transition-disable KDEs, an RSNXE, and the station is told its beacon's
+  // elements.
+  bool                R3 = false;
 };
+
+constexpr UINT8 HashToElementRsnxe[3] = {0xF4, 0x01, 0x20};
+constexpr UINT8 Oci[3] = {81, 6, 0};
+constexpr UINT8 TransitionDisableWpa3Personal = 0x01;
 
 class HandshakeRun {
  public:
@@ -95,6 +103,20 @@ class HandshakeRun {
     Config.StationElementLength = authenticator::BuildSecurityElement(Case_.Mode, Policy, Config.StationElement);
     Config.ApElementLength = authenticator::BuildSecurityElement(Case_.Mode, Policy, Config.ApElement);
     Config.Random = {FillTestRandom, &Random_};
+    if (Case_.R3) {
+      Config.ApElementLength = authenticator::BuildApElement(Case_.Mode, Policy, Config.ApElement);
+      CopyMem(Config.ApRsnxElement, HashToElementRsnxe, sizeof(HashToElementRsnxe));
+      Config.ApRsnxElementLength = sizeof(HashToElementRsnxe);
+      Config.R3Kdes = true;
+      CopyMem(Config.Oci, Oci, sizeof(Oci));
+      Config.TransitionDisable = TransitionDisableWpa3Personal;
+      bool HandedIn = !EFI_ERROR(Child_.Set(EfiSupplicantApRsnElement, Config.ApElement, Config.ApElementLength)) &&
+                      !EFI_ERROR(Child_.Set(EfiSupplicantApRsnxElement, HashToElementRsnxe,
+                                            sizeof(HashToElementRsnxe)));
+      if (!Check(HandedIn, "beacon-elements-handed-in")) {
+        return false;
+      }
+    }
     Ap_.Start(Config);
     return Check(true, "configured");
   }
@@ -152,6 +174,27 @@ class HandshakeRun {
     Check(PtkOk && GtkOk && IgtkOk, What);
   }
 
+  // BIGTK (under KeyId), transition disable and OCI as the access point sent them.
+  void R3KdesMatch(UINT8 KeyId, const CHAR8 *What) {
+    EFI_SUPPLICANT_KEY Bigtk;
+    UINTN Size = sizeof(Bigtk);
+    const authenticator::GROUP_KEY &ApBigtk = Ap_.Bigtk();
+    bool BigtkOk = !EFI_ERROR(Child_.Get(EfiSupplicantBigtk, &Bigtk, &Size)) && Bigtk.KeyLen == ApBigtk.Length &&
+                   CompareMem(Bigtk.Key, ApBigtk.Key, ApBigtk.Length) == 0 && Bigtk.KeyId == KeyId &&
+                   ApBigtk.KeyId == KeyId && Bigtk.RscLen == 6 && CompareMem(Bigtk.Rsc, ApBigtk.Rsc, 6) == 0;
+    UINT8 Bitmap = 0;
+    Size = sizeof(Bitmap);
+    bool TransitionDisableOk = !EFI_ERROR(Child_.Get(EfiSupplicantTransitionDisable, &Bitmap, &Size)) &&
+                               Bitmap == TransitionDisableWpa3Personal;
+    UINT8 Channel[8] = {};
+    Size = sizeof(Channel);
+    bool OciOk = !EFI_ERROR(Child_.Get(EfiSupplicantOperatingChannelInfo, Channel, &Size)) && Size == sizeof(Oci) &&
+                 CompareMem(Channel, Oci, sizeof(Oci)) == 0;
+    Check(BigtkOk && TransitionDisableOk && OciOk, What);
+  }
+
+  const HANDSHAKE_CASE &Case() const { return Case_; }
+
   void StateIs(UINT32 Expected, const CHAR8 *What) {
     UINT32 State = 0;
     UINTN Size = sizeof(State);
@@ -182,25 +225,40 @@ void RunHandshakes(HandshakeRun &Run) {
     return;
   }
   Run.StateIs(EfiEapolSupplicantAuthenticating, "state-authenticating");
+  bool R3 = Run.Case().R3;
+  UINT8 Frame[authenticator::MAX_FRAME_LEN];
+  UINTN Length = 0;
+  if (R3) {
+    Length = Run.Ap().FaultyMessage3(authenticator::FAULT::DowngradedRsne, Frame, sizeof(Frame));
+    Run.Refused(Frame, Length, "downgraded-message-3-refused");
+  }
   if (!Run.Step(&Authenticator::Message3, &Authenticator::AcceptMessage4, "message-4-accepted")) {
     return;
   }
   Run.StateIs(EfiEapolSupplicantAuthenticated, "state-authenticated");
   Run.KeysMatch("keys-after-4-way");
+  if (R3) {
+    Run.R3KdesMatch(6, "r3-kdes-after-4-way");
+  }
 
-  UINT8 Frame[authenticator::MAX_FRAME_LEN];
-  UINTN Length = Run.Ap().LastFrame(Frame, sizeof(Frame));
+  Length = Run.Ap().LastFrame(Frame, sizeof(Frame));
   Run.Refused(Frame, Length, "replayed-message-3-refused");
   if (!Run.Step(&Authenticator::GroupMessage1, &Authenticator::AcceptGroupMessage2, "group-message-2-accepted")) {
     return;
   }
   Run.KeysMatch("keys-after-group-handshake");
+  if (R3) {
+    Run.R3KdesMatch(7, "bigtk-after-group-handshake");
+  }
   Length = Run.Ap().LastFrame(Frame, sizeof(Frame));
   Run.Refused(Frame, Length, "replayed-group-message-1-refused");
   Length = Run.Ap().FaultyGroupMessage1(authenticator::FAULT::ForgedMic, Frame, sizeof(Frame));
   Run.Refused(Frame, Length, "forged-group-message-1-refused");
   Run.Step(&Authenticator::GroupMessage1, &Authenticator::AcceptGroupMessage2, "rekey-accepted");
   Run.KeysMatch("keys-after-rekey");
+  if (R3) {
+    Run.R3KdesMatch(6, "bigtk-after-rekey");
+  }
 }
 
 void RunCase(TestReporter &Report, const HANDSHAKE_CASE &Case) {
@@ -218,7 +276,7 @@ void RunCase(TestReporter &Report, const HANDSHAKE_CASE &Case) {
 
 void RunSaeHandshakes(TestReporter &Report, const TestChild &Child, const UINT8 *StaMac, const UINT8 *ApAddress,
                       const UINT8 *Pmk) {
-  static constexpr HANDSHAKE_CASE Sae = {"wpa3-sae-mfp", authenticator::MODE::Wpa3Sae, 8, true};
+  static constexpr HANDSHAKE_CASE Sae = {"wpa3-sae-mfp", authenticator::MODE::Wpa3Sae, 8, true, true};
   HandshakeRun Run(Report, Child, Sae, StaMac, ApAddress);
   if (Run.StartWithPmk(Pmk)) {
     RunHandshakes(Run);
@@ -229,6 +287,7 @@ void RunHandshakeSuite(TestReporter &Report) {
   static constexpr HANDSHAKE_CASE Cases[] = {
       {"wpa2-psk", authenticator::MODE::Wpa2Psk, 2, false},
       {"psk-sha256-mfp", authenticator::MODE::Wpa2PskSha256, 6, true},
+      {"psk-sha256-r3", authenticator::MODE::Wpa2PskSha256, 6, true, true},
   };
   for (const HANDSHAKE_CASE &Case : Cases) {
     RunCase(Report, Case);
