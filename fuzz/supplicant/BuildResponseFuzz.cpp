@@ -10,7 +10,9 @@
 // RSN element and RSNXE, padding), picked, ordered and altered by the input,
 // so that unknown and malformed KDEs next to valid ones are always in play.
 //
-// Input: byte 0 = mode, MFP and stage; byte 1 = form; then frames, each
+// Input: byte 0 = mode, MFP, stage and (bit 5) whether the beacon's RSN
+// element and RSNXE, the ones the composed key data carries, are handed in
+// once the stage is reached; byte 1 = form; then frames, each
 // a two-byte big-endian length and that many bytes. In the composed form a
 // frame's bytes are picks: a byte choosing an element (bit 7: overwrite its
 // body with the next (byte & 63) input bytes; bit 6: then make its length
@@ -18,8 +20,9 @@
 //
 // Invariants, any breach aborts: the status is EFI_SUCCESS or
 // EFI_PROTOCOL_ERROR; a refused frame changes no byte of the child's
-// record and writes nothing; an answer fits the buffer; destroying the
-// child frees all its memory.
+// record and writes nothing; an answer fits the buffer; what an accepted
+// frame leaves of BIGTK, OCI and transition disable is well-formed;
+// destroying the child frees all its memory.
 #include <Authenticator.h>
 #include <HostEnv/Environment.h>
 
@@ -96,6 +99,10 @@ const std::vector<Bytes> &KeyDataElements() {
   };
   return Elements;
 }
+
+// Where KeyDataElements keeps the RSN element and the RSNXE.
+constexpr size_t RsnElementIndex = 12;
+constexpr size_t RsnxElementIndex = 13;
 
 Bytes ComposeKeyData(const UINT8 *Data, size_t Length) {
   const std::vector<Bytes> &Elements = KeyDataElements();
@@ -204,6 +211,17 @@ class Session {
     Counter_ = Ap_.ReplayCounter() + 1;
   }
 
+  // The beacon elements the composed key data repeats, so that matching and
+  // mismatching message 3 elements are both in play.
+  void HandInBeaconElements() {
+    const Bytes &Rsne = KeyDataElements()[RsnElementIndex];
+    const Bytes &Rsnxe = KeyDataElements()[RsnxElementIndex];
+    if (!Set(EfiSupplicantApRsnElement, Rsne.data(), Rsne.size()) ||
+        !Set(EfiSupplicantApRsnxElement, Rsnxe.data(), Rsnxe.size())) {
+      Breach("beacon elements refused");
+    }
+  }
+
   void Feed(Form How, const UINT8 *Data, size_t Length) {
     Bytes Frame(Data, Data + Length);
     if (How == Form::MicFixed && Length >= 99 && Stage_ != Stage::Fresh) {
@@ -287,6 +305,13 @@ class Session {
       if (Size < 4 || Size > sizeof(Answer)) {
         Breach("answer size out of range");
       }
+      if (!(Instance->BigtkLen == 0 || Instance->BigtkLen == 16 || Instance->BigtkLen == 32) ||
+          (Instance->BigtkLen != 0 && Instance->BigtkKeyId != 6 && Instance->BigtkKeyId != 7)) {
+        Breach("a BIGTK of a length or key id no KDE may carry");
+      }
+      if (Instance->OciLen > SUP_OCI_MAX_LEN || (Instance->OciLen != 0 && Instance->OciLen < 3)) {
+        Breach("OCI shorter than its fields or longer than its room");
+      }
       return;
     }
     if (Status != EFI_PROTOCOL_ERROR) {
@@ -327,6 +352,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     Form How = static_cast<Form>(Data[1] % FormCount);
     Session S(W, Setup, Mfp);
     S.Advance(To);
+    if ((Data[0] >> 5) & 1) {
+      S.HandInBeaconElements();
+    }
     size_t Offset = 2;
     while (Offset + 2 <= Size) {
       size_t Length = (size_t)(Data[Offset] << 8 | Data[Offset + 1]);

@@ -52,12 +52,22 @@ void CheckRecord(const SUP_INSTANCE *Record) {
         Group == SUP_CIPHER_WEP104)) {
     Fail("group cipher");
   }
+  if (Record->SaePweMethod > SUP_SAE_PWE_HASH_TO_ELEMENT) Fail("SAE password element method out of range");
+  // A beacon element held is one whole element.
+  if (Record->ApRsnElementLen > SUP_ELEMENT_MAX_SIZE ||
+      (Record->ApRsnElementLen != 0 && Record->ApRsnElement[1] + 2u != Record->ApRsnElementLen)) {
+    Fail("beacon RSN element not one whole element");
+  }
+  if (Record->ApRsnxElementLen > SUP_ELEMENT_MAX_SIZE ||
+      (Record->ApRsnxElementLen != 0 && Record->ApRsnxElement[1] + 2u != Record->ApRsnxElementLen)) {
+    Fail("beacon RSNXE not one whole element");
+  }
 }
 
 // One call: an operation byte, a data type, a size, then the bytes.
 void RunCall(EFI_SUPPLICANT_PROTOCOL *Supplicant, Input &In) {
   UINT8 Operation = In.Byte();
-  auto Type = static_cast<EFI_SUPPLICANT_DATA_TYPE>(In.Byte() % 26);
+  auto Type = static_cast<EFI_SUPPLICANT_DATA_TYPE>(In.Byte() % 34);
   size_t Size = In.Byte();
   bool NullData = (Operation & 0x80) != 0;
   std::vector<UINT8> Buffer(Size + GuardBytes, GuardValue);
