@@ -46,6 +46,11 @@ constexpr UINT8 QUOR_HEAP_PERSIST_RUNTIME = 8;  // the only persistence kept pas
 // start one (seeded from the HEAP hand-off blocks) and publish it.
 EFI_STATUS QuorHeapBufferLibConstructor();
 
+// Destructor (the entry failed and the image goes away): withdraws the heap
+// buffer protocol this image published and frees the buffers on its list.
+// A list adopted from another module stays as it is.
+VOID QuorHeapBufferLibDestructor();
+
 // Head of the shared list (NULL before the constructor).
 LIST_ENTRY *QuorHeapBufferListHead();
 

@@ -40,8 +40,11 @@ VOID RunLibraryConstructors(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTabl
   }
 }
 
+// The image is unloaded after a failed entry: nothing of it may stay
+// reachable, so everything the constructors registered goes, latest first.
 VOID RunLibraryDestructors() {
   QuorBootScriptForwarderDestructor();
+  QuorHeapBufferLibDestructor();
   QuorS3SaveLibDestructor();
 }
 }  // namespace
