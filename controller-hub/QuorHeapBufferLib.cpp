@@ -123,6 +123,15 @@ UINTN QuorHeapFind(UINT32 Handle, UINT8 **Buffer, UINT32 *Size) {
   return Node != nullptr ? QUOR_HEAP_SUCCESS : QUOR_HEAP_NOT_FOUND;
 }
 
+UINTN QuorHeapFree(UINT32 Handle) {
+  QUOR_HEAP_NODE *Node = FindNode(Handle);
+  if (Node == nullptr) {
+    return QUOR_HEAP_NOT_FOUND;
+  }
+  UnlinkAndFree(Node);
+  return QUOR_HEAP_SUCCESS;
+}
+
 UINTN QuorHeapAllocate(UINT32 Size, UINT32 Handle, UINT8 Persistence, UINT8 **Buffer) {
   QUOR_HEAP_NODE *Node = nullptr;
   UINTN Status = AppendNode(Size, Handle, Persistence, &Node);

@@ -64,6 +64,10 @@ UINTN QuorHeapFind(UINT32 Handle, UINT8 **Buffer, UINT32 *Size);
 // QUOR_HEAP_OUT_OF_MEMORY when the pool has no room.
 UINTN QuorHeapAllocate(UINT32 Size, UINT32 Handle, UINT8 Persistence, UINT8 **Buffer);
 
+// Unlinks and frees the first buffer with Handle: QUOR_HEAP_SUCCESS, or
+// QUOR_HEAP_NOT_FOUND.
+UINTN QuorHeapFree(UINT32 Handle);
+
 // Takes over the buffers of the HEAP hand-off blocks (run by the constructor
 // when it starts the list). A block whose data is shorter than its header
 // says is left alone.
