@@ -8,6 +8,7 @@
 #include "QuorHeapBufferLib.h"
 #include "QuorS3SaveLib.h"
 #include "XchBootScriptEntries.h"
+#include "XchDataBlock.h"
 #include "XchDebug.h"
 #include "XchDebugChannels.h"
 #include "XchDelay.h"
@@ -64,6 +65,7 @@ VOID XchKryDxeResetModuleState() {
   QuorCfgPcdBufResetState();
   QuorHeapBufferResetState();
   QuorS3SaveLibResetState();
+  XchDataBlockResetState();
   XchDebugResetState();
   XchDelayResetState();
   XchDxeServicesResetState();
