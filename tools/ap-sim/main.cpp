@@ -4,7 +4,8 @@
 // every field the station sends. For wpa3-sae it first runs SAE with the
 // station (Authentication frames, algorithm 3) and uses the PMK of that
 // exchange. Exit status 0 when every check passed, 1 when one failed, 2 for
-// a usage error.
+// a usage error. Its --timeout bounds every read and every write to a pipe;
+// a station that neither reads nor ends is left to ap-sim's parent.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -65,6 +66,21 @@ class Failure : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Why a read from the station brought no line.
+std::string ReadFailure(LineChannel::Result Read, const std::string &Awaited) {
+  switch (Read) {
+    case LineChannel::Result::TimedOut:
+      return "no " + Awaited + " in time";
+    case LineChannel::Result::TooLong:
+      return "protocol error: a line longer than " + std::to_string(LineChannel::kMaxLineLength) +
+             " characters where " + Awaited + " was due";
+    case LineChannel::Result::Closed:
+      return "station closed the exchange before " + Awaited;
+    default:
+      return "reading " + Awaited + " failed";
+  }
+}
+
 // One association, played from the access point's side.
 class AccessPoint {
  public:
@@ -114,17 +130,18 @@ class AccessPoint {
 };
 
 AccessPoint::Reply AccessPoint::Exchange(const Bytes &Mpdu, const char *What) {
-  if (!Channel_.WriteLine(ToHex(Mpdu))) {
-    throw Failure(std::string("station gone before ") + What);
-  }
-  Reply R;
-  switch (Channel_.ReadLine(&R.Line, Deadline_)) {
-    case LineChannel::Result::Line:
+  switch (Channel_.WriteLine(ToHex(Mpdu), Deadline_)) {
+    case LineChannel::Result::Ok:
       break;
     case LineChannel::Result::TimedOut:
-      throw Failure(std::string("no answer to ") + What + " in time");
+      throw Failure(std::string("station did not read ") + What + " in time");
     default:
-      throw Failure(std::string("station closed the exchange after ") + What);
+      throw Failure(std::string("station gone before ") + What);
+  }
+  Reply R;
+  LineChannel::Result Read = Channel_.ReadLine(&R.Line, Deadline_);
+  if (Read != LineChannel::Result::Ok) {
+    throw Failure(ReadFailure(Read, std::string("answer to ") + What));
   }
   if (IsCommentLine(R.Line)) {
     R.Dropped = IsDropLine(R.Line);
@@ -186,8 +203,9 @@ void AccessPoint::Step(UINTN Length, const char *Sent, AcceptFunction Accept, co
 
 Frame AccessPoint::ReceiveAuthentication() {
   std::string Line;
-  if (Channel_.ReadLine(&Line, Deadline_) != LineChannel::Result::Line) {
-    throw Failure("no authentication frame from the station");
+  LineChannel::Result Read = Channel_.ReadLine(&Line, Deadline_);
+  if (Read != LineChannel::Result::Ok) {
+    throw Failure(ReadFailure(Read, "authentication frame from the station"));
   }
   std::optional<Bytes> Data = FromHex(Line);
   std::optional<Frame> F = Data ? ParseFrame(*Data) : std::nullopt;
