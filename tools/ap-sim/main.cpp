@@ -478,7 +478,8 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   std::vector<std::string> Attacks;
   App.add_option("--mode", ModeText, ModeNames())->required();
   App.add_option("--ssid", Opts->Ssid, "network name")->required();
-  App.add_option("--passphrase", Opts->Passphrase, "pass phrase")->required();
+  App.add_option("--passphrase", Opts->Passphrase, "pass phrase (8..63 characters) or SAE password (1..63)")
+      ->required();
   App.add_option("--ap-mac", ApMacText, "access point address");
   App.add_option("--sta-mac", StaMacText, "station address");
   CLI::Option *MfpOption = App.add_option("--mfp", MfpText, "off|capable|required (default off; capable for wpa3-sae)");
@@ -495,9 +496,8 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   std::optional<Mode> M = FindMode(ModeText);
   std::optional<Mfp> MfpValue = ParseMfp(MfpText);
   std::optional<MacAddress> Ap = ParseMac(ApMacText), Sta = ParseMac(StaMacText);
-  if (!M || !MfpValue || !Ap || !Sta || Opts->Ssid.size() > 32 || Opts->Passphrase.size() < 8 ||
-      Opts->Passphrase.size() > 63) {
-    std::cerr << "ap-sim: bad --mode, --mfp, address, SSID (at most 32 bytes) or pass phrase (8..63)\n";
+  if (!M || !MfpValue || !Ap || !Sta || Opts->Ssid.size() > 32 || !PasswordLengthFits(*M, Opts->Passphrase.size())) {
+    std::cerr << "ap-sim: bad --mode, --mfp, address, SSID (at most 32 bytes) or pass phrase (8..63; SAE 1..63)\n";
     return 2;
   }
   for (const std::string &Attack : Attacks) {

@@ -359,7 +359,7 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   StationConfig &C = Opts->Station;
   App.add_option("--mode", ModeText, ModeNames())->required();
   App.add_option("--ssid", C.Ssid, "network name")->required();
-  App.add_option("--passphrase", C.Passphrase, "pass phrase (8..63 characters) or SAE password")->required();
+  App.add_option("--passphrase", C.Passphrase, "pass phrase (8..63 characters) or SAE password (1..63)")->required();
   App.add_option("--sta-mac", StaMacText, "station address (default 02:00:00:00:00:01)");
   App.add_option("--ap-mac", ApMacText, "access point address (default 02:00:00:00:00:02)");
   CLI::Option *MfpOption = App.add_option("--mfp", MfpText, "off|capable|required (default off; capable for wpa3-sae)");
@@ -386,9 +386,10 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
     std::cerr << "sup-sim: --mfp must be off|capable|required and addresses xx:xx:xx:xx:xx:xx\n";
     return 2;
   }
-  if (C.Ssid.empty() || C.Ssid.size() > 32 || C.Passphrase.size() < 8 || C.Passphrase.size() > 63 ||
+  if (C.Ssid.empty() || C.Ssid.size() > 32 || !PasswordLengthFits(*M, C.Passphrase.size()) ||
       Opts->TimeoutSeconds == 0) {
-    std::cerr << "sup-sim: the SSID takes 1..32 bytes, the pass phrase 8..63 characters, the timeout > 0\n";
+    std::cerr << "sup-sim: the SSID takes 1..32 bytes, the pass phrase 8..63 characters (an SAE password 1..63), "
+                 "the timeout > 0\n";
     return 2;
   }
   // WPA3 requires management-frame protection to be at least offered.

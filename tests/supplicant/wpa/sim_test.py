@@ -249,9 +249,17 @@ def usage_case(bindir):
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--mfp", "maybe"], "bad --mfp"),
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", "short"], "short pass phrase"),
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--sta-mac", "02:00"],
-                        "bad address")]:
+                        "bad address"),
+                       (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", "seven77"], "7-character pass phrase"),
+                       (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", ""], "empty SAE password"),
+                       (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", "p" * 64], "64-character SAE password")]:
         result = run([sup] + args)
         c.that(result.returncode == 2, f"usage: {what} exits 2 (got {result.returncode})")
+    ap = os.path.join(bindir, "ap-sim")
+    for args, what in [(["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", "seven77"], "7-character pass phrase"),
+                       (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", ""], "empty SAE password")]:
+        result = subprocess.run([ap] + args, capture_output=True, timeout=60, stdin=subprocess.DEVNULL)
+        c.that(result.returncode == 2, f"ap-sim usage: {what} exits 2 (got {result.returncode})")
     return c
 
 
@@ -383,6 +391,26 @@ def ap_sim_huge_line_case(bindir):
     return c
 
 
+# --- short SAE passwords --------------------------------------------------------
+
+def sae_short_password_case(bindir):
+    c = Check()
+    sup = os.path.join(bindir, "sup-sim")
+    for password in ["x", "five5", "seven77"]:
+        # The default peer is ap-sim with the same password.
+        result = run([sup, "--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", password, "--json"])
+        sys.stderr.write(result.stderr)
+        report = json.loads(result.stdout) if result.stdout else {}
+        c.that(result.returncode == 0 and report.get("result") == "connected" and report.get("peer_exit") == 0,
+               f"a {len(password)}-character SAE password connects, ap-sim satisfied")
+    wrong = (f"{shlex.quote(os.path.join(bindir, 'ap-sim'))} --mode wpa3-sae --ssid {shlex.quote(SSID)} "
+             "--passphrase five6")
+    result = run([sup, "--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", "five5", "--peer-cmd", wrong])
+    c.that(result.returncode == 1 and "bad-confirm" in result.stderr,
+           "another 5-character SAE password: exit 1, the AP refused the station's confirm")
+    return c
+
+
 def cases(bindir):
     table = {}
     for mode in MODES:
@@ -403,6 +431,7 @@ def cases(bindir):
     table["hostile-garbage"] = lambda: garbage_case(bindir)
     table["hostile-early-exit"] = lambda: early_exit_case(bindir)
     table["ap-sim-huge-line"] = lambda: ap_sim_huge_line_case(bindir)
+    table["sae-short-passwords"] = lambda: sae_short_password_case(bindir)
     return table
 
 
