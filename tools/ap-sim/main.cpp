@@ -13,6 +13,7 @@
 #include <Library/UefiLib.h>
 #include <SaeAuthenticator.h>
 
+#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <random>
@@ -529,6 +530,7 @@ int main(int argc, char **argv) {
   if (Parsed != 0) {
     return Parsed < 0 ? 0 : Parsed;
   }
+  std::signal(SIGPIPE, SIG_IGN);  // a station that quits is a failure to report, not a signal to die of
   // The SAE arithmetic (mbedtls) takes its memory from a UEFI pool: the
   // host environment provides one.
   HostEnv::Environment Env;

@@ -391,6 +391,21 @@ def ap_sim_huge_line_case(bindir):
     return c
 
 
+def ap_sim_station_gone_case(bindir):
+    c = Check()
+    ap = subprocess.Popen([os.path.join(bindir, "ap-sim"), "--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS],
+                          stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    ap.stdout.close()  # the station stops reading before the access point answers
+    # Open System authentication, transaction 1, from 02:00:00:00:00:01 to 02:00:00:00:00:02.
+    ap.stdin.write(b"b0000000" + b"020000000002020000000001020000000002" + b"0000" + b"000001000000\n")
+    ap.stdin.close()
+    code, stderr = ap.wait(timeout=60), ap.stderr.read().decode(errors="replace")
+    sys.stderr.write(stderr)
+    c.that(code == 1 and "station gone before authentication" in stderr,
+           f"ap-sim: a station that stops reading is reported, exit 1 (got {code})")
+    return c
+
+
 # --- short SAE passwords --------------------------------------------------------
 
 def sae_short_password_case(bindir):
@@ -431,6 +446,7 @@ def cases(bindir):
     table["hostile-garbage"] = lambda: garbage_case(bindir)
     table["hostile-early-exit"] = lambda: early_exit_case(bindir)
     table["ap-sim-huge-line"] = lambda: ap_sim_huge_line_case(bindir)
+    table["ap-sim-station-gone"] = lambda: ap_sim_station_gone_case(bindir)
     table["sae-short-passwords"] = lambda: sae_short_password_case(bindir)
     return table
 
