@@ -6,6 +6,7 @@
 #include <TestSupport/HostEnvTest.h>
 
 #include <Authenticator.h>
+#include <Hex.h>
 #include <Station.h>
 
 #include <cstring>
@@ -822,16 +823,6 @@ TEST_F(BeaconTest, AnRsnxeTheBeaconShowedMissingFromMessage3IsADowngrade) {
   EXPECT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
 }
 
-TEST_F(BeaconTest, ADowngradedMessage3IsDroppedAndTheRealOneStillCompletes) {
-  ConfigureAp("wpa2-psk-sha256", wifi::Mfp::Required);
-  ASSERT_TRUE(StatusIs(HandIn(EfiSupplicantApRsnElement, Beacon_), EFI_SUCCESS));
-  RunMessage1And2();
-  ExpectRejectedUnchanged(Faulty(FAULT::DowngradedRsne, false), "message 3 naming PSK");
-  Bytes Message4 = Answer(Build(&Authenticator::Message3));
-  EXPECT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
-  ExpectKeysMatchAuthenticator(true);
-}
-
 TEST_F(BeaconTest, WithoutBeaconElementsNothingIsCompared) {
   ConfigureAp("wpa2-psk-sha256", wifi::Mfp::Required, HashToElement);
   RunMessage1And2();
@@ -889,43 +880,36 @@ TEST_F(BeaconTest, R3KdesOfMessage3AndGroupMessage1MatchTheAuthenticator) {
   }
 }
 
-Bytes GtkKde() {
-  return {0xDD, 0x16, 0x00, 0x0F, 0xAC, 0x01, 0x01, 0x00, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
-}
-
-Bytes Concat(Bytes A, const Bytes &B) {
-  A.insert(A.end(), B.begin(), B.end());
-  return A;
-}
+Bytes KeyData(std::string_view Text) { return wifi::FromHex(Text).value(); }
 
 TEST_F(HandshakeTest, MalformedR3KdesAreRefusedInMessage3AndGroupMessage1) {
-  const Bytes Bipn = {1, 2, 3, 4, 5, 6};
-  auto Bigtk = [&](UINT8 KeyId, UINT8 KeyIdHigh, size_t KeyLength) {
-    Bytes Kde = {0xDD, (UINT8)(12 + KeyLength), 0x00, 0x0F, 0xAC, 0x0E, KeyId, KeyIdHigh};
-    return Concat(Concat(Kde, Bipn), Bytes(KeyLength, 0x77));
+  const std::pair<const char *, const char *> Malformed[] = {
+      {"dd1b000fac0e0600010203040506" "777777777777777777777777777777", "BIGTK of 15 bytes"},
+      {"dd1d000fac0e0700010203040506" "7777777777777777777777777777777777", "BIGTK of 17 bytes"},
+      {"dd0c000fac0e0600010203040506", "BIGTK KDE without a key"},
+      {"dd1c000fac0e0500010203040506" "77777777777777777777777777777777", "BIGTK key id 5"},
+      {"dd1c000fac0e0601010203040506" "77777777777777777777777777777777", "BIGTK key id 262"},
+      {"dd09000fac0e0600010203", "BIGTK KDE cut inside the BIPN"},
+      {"dd06000fac0d5106", "OCI of two octets"},
+      {"dd04506f9a20", "transition disable without its bitmap"},
   };
-  const std::pair<Bytes, const char *> Malformed[] = {
-      {Bigtk(6, 0, 15), "BIGTK of 15 bytes"},
-      {Bigtk(7, 0, 17), "BIGTK of 17 bytes"},
-      {Bigtk(6, 0, 0), "BIGTK KDE without a key"},
-      {Bigtk(5, 0, 16), "BIGTK key id 5"},
-      {Bigtk(6, 1, 16), "BIGTK key id 262"},
-      {{0xDD, 0x09, 0x00, 0x0F, 0xAC, 0x0E, 0x06, 0x00, 0x01, 0x02, 0x03}, "BIGTK KDE cut inside the BIPN"},
-      {{0xDD, 0x06, 0x00, 0x0F, 0xAC, 0x0D, 81, 6}, "OCI of two octets"},
-      {{0xDD, 0x04, 0x50, 0x6F, 0x9A, 0x20}, "transition disable without its bitmap"},
-  };
+  const Bytes Gtk = KeyData("dd16000fac010100" "0102030405060708090a0b0c0d0e0f10");
   Configure("wpa2-psk");
   RunMessage1And2();
   UINT64 Counter = 100;
-  for (const auto &[Kde, What] : Malformed) {
-    ExpectRejectedUnchanged(Forged(0x13CA, Counter++, Ap_.ANonce(), Ap_.Ptk(), Ap_.Ptk() + 16, Concat(GtkKde(), Kde)),
-                            What);
-  }
-  Bytes Message4 = Answer(Build(&Authenticator::Message3));
-  ASSERT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
-  for (const auto &[Kde, What] : Malformed) {
-    ExpectRejectedUnchanged(Forged(0x1382, Counter++, nullptr, Ap_.Ptk(), Ap_.Ptk() + 16, Concat(GtkKde(), Kde)),
-                            What);
+  for (bool Group : {false, true}) {
+    for (const auto &[Kde, What] : Malformed) {
+      Bytes Plain = Gtk;
+      Bytes Bad = KeyData(Kde);
+      Plain.insert(Plain.end(), Bad.begin(), Bad.end());
+      ExpectRejectedUnchanged(Group ? Forged(0x1382, Counter++, nullptr, Ap_.Ptk(), Ap_.Ptk() + 16, Plain)
+                                    : Forged(0x13CA, Counter++, Ap_.ANonce(), Ap_.Ptk(), Ap_.Ptk() + 16, Plain),
+                              What);
+    }
+    if (!Group) {
+      Bytes Message4 = Answer(Build(&Authenticator::Message3));
+      ASSERT_EQ(Ap_.AcceptMessage4(Message4.data(), Message4.size()), VERDICT::Ok);
+    }
   }
   GroupHandshake();
   ExpectKeysMatchAuthenticator(false);
@@ -934,28 +918,25 @@ TEST_F(HandshakeTest, MalformedR3KdesAreRefusedInMessage3AndGroupMessage1) {
 TEST_F(HandshakeTest, UnknownAndVendorKdesAreSkipped) {
   Configure("wpa2-psk");
   RunMessage1And2();
-  Bytes KeyData = {
-      0xDD, 0x0C, 0x00, 0x0F, 0xAC, 0x10, 1, 2, 3, 4, 5, 6, 7, 8,  // an RSN KDE type from after our time
-      0xDD, 0x08, 0x00, 0x10, 0x18, 0x01, 0xDE, 0xAD, 0xBE, 0xEF,  // another vendor's
-      0xDD, 0x05, 0x50, 0x6F, 0x9A, 0x16, 0x07,                    // a Wi-Fi Alliance type we do not know
-      0xDD, 0x0C, 0x00, 0x0F, 0xAC, 0x0D, 81, 6, 0, 82, 7, 0, 9, 9, // OCI with transition fields and more
-  };
-  KeyData = Concat(Concat(KeyData, GtkKde()), {0xDD, 0x1C, 0x00, 0x0F, 0xAC, 0x0E, 0x07, 0x00, 0xA, 0xB, 0xC, 0xD,
-                                               0xE, 0xF, 16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1});
-  Bytes Message4 = Answer(Forged(0x13CA, 100, Ap_.ANonce(), Ap_.Ptk(), Ap_.Ptk() + 16, KeyData));
+  const Bytes Plain = KeyData(
+      "dd0c000fac100102030405060708"          // an RSN KDE type from after our time
+      "dd0800101801deadbeef"                  // another vendor's
+      "dd05506f9a1607"                        // a Wi-Fi Alliance type we do not know
+      "dd0c000fac0d510600520700" "0909"       // OCI with its transition fields and more
+      "dd16000fac010100" "0102030405060708090a0b0c0d0e0f10"
+      "dd1c000fac0e0700" "0a0b0c0d0e0f" "100f0e0d0c0b0a090807060504030201");
+  Bytes Message4 = Answer(Forged(0x13CA, 100, Ap_.ANonce(), Ap_.Ptk(), Ap_.Ptk() + 16, Plain));
   EXPECT_NE(KeyInfo(Message4) & 0x0200, 0);
-  const Bytes Gtk = GtkKde();
-  EXPECT_EQ(Bytes(Record()->Gtk, Record()->Gtk + 16), Bytes(Gtk.begin() + 8, Gtk.end()));
+  EXPECT_EQ(Bytes(Record()->Gtk, Record()->Gtk + 16), KeyData("0102030405060708090a0b0c0d0e0f10"));
   std::optional<EFI_SUPPLICANT_KEY> Bigtk = Station_->Key(EfiSupplicantBigtk);
   ASSERT_TRUE(Bigtk.has_value());
   EXPECT_EQ(Bigtk->KeyId, 7);
-  EXPECT_EQ(Bytes(Bigtk->Key, Bigtk->Key + Bigtk->KeyLen),
-            (Bytes{16, 15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1}));
-  EXPECT_EQ(Bytes(Bigtk->Rsc, Bigtk->Rsc + 6), (Bytes{0xA, 0xB, 0xC, 0xD, 0xE, 0xF}));
-  Bytes Oci;
-  ASSERT_TRUE(StatusIs(Station_->Read(EfiSupplicantOperatingChannelInfo, &Oci), EFI_SUCCESS));
-  EXPECT_EQ(Oci, (Bytes{81, 6, 0, 82, 7, 0}));  // the fields this station knows
-  EXPECT_TRUE(StatusIs(Station_->Read(EfiSupplicantTransitionDisable, &Oci), EFI_NOT_FOUND));
+  EXPECT_EQ(Bytes(Bigtk->Key, Bigtk->Key + Bigtk->KeyLen), KeyData("100f0e0d0c0b0a090807060504030201"));
+  EXPECT_EQ(Bytes(Bigtk->Rsc, Bigtk->Rsc + 6), KeyData("0a0b0c0d0e0f"));
+  Bytes Out;
+  ASSERT_TRUE(StatusIs(Station_->Read(EfiSupplicantOperatingChannelInfo, &Out), EFI_SUCCESS));
+  EXPECT_EQ(Out, KeyData("510600520700"));  // the fields this station knows
+  EXPECT_TRUE(StatusIs(Station_->Read(EfiSupplicantTransitionDisable, &Out), EFI_NOT_FOUND));
 }
 
 // ---------------------------------------------------------------------------
