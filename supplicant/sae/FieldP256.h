@@ -52,5 +52,7 @@ Element Select(UINT8 Flag, const Element &IfSet, const Element &IfClear);
 int Legendre(const Element &A);
 // A^((p + 1) / 4): a square root of A when A is a square (p = 3 mod 4).
 Element SquareRoot(const Element &A);
+// A^(p - 2): the inverse of a non-zero A, and 0 for 0.
+Element Inverse(const Element &A);
 
 }  // namespace p256
