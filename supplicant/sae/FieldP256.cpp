@@ -271,10 +271,9 @@ struct CHAIN_STEP {
 constexpr CHAIN_STEP EULER_CHAIN[] = {{0, 5}, {32, 0}, {128, 5}, {32, 5}, {16, 4}, {8, 3}, {4, 2}, {2, 1}, {1, 0}};
 // (p + 1) / 4 = (2^32 - 1) * 2^222 + 2^190 + 2^94.
 constexpr CHAIN_STEP ROOT_CHAIN[] = {{0, 5}, {32, 0}, {96, 0}, {94, NO_RUN}};
-// p - 2 = (2^32 - 1) * 2^224 + 2^192 + 2^96 + (2^94 - 1) * 4 + 1, the run of
-// 94 ones taken as 32 + 32 + 16 + 8 + 4 + 2.
-constexpr CHAIN_STEP INVERSE_CHAIN[] = {{0, 5},  {32, 0}, {96, 0}, {32, 5}, {32, 5},
-                                        {16, 4}, {8, 3},  {4, 2},  {2, 1},  {2, 0}};
+// p - 2 = (2^32 - 1) * 2^224 + 2^192 + (2^94 - 1) * 4 + 1, the run of 94
+// ones taken as 32 + 32 + 16 + 8 + 4 + 2.
+constexpr CHAIN_STEP INVERSE_CHAIN[] = {{0, 5}, {32, 0}, {128, 5}, {32, 5}, {16, 4}, {8, 3}, {4, 2}, {2, 1}, {2, 0}};
 
 template <UINTN StepCount>
 Element Power(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {

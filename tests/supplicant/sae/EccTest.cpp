@@ -245,8 +245,9 @@ TEST_F(EccTest, GroupCreationSurvivesPoolExhaustionAtEveryAllocation) {
 }
 
 TEST_F(EccTest, PointMultiplicationSurvivesPoolExhaustionAtEveryAllocation) {
-  // SAE never multiplies the base point, so the point is 2G: mbedtls builds
-  // its tables for it on every call instead of keeping them in the group.
+  // SAE never multiplies the base point, so the point is 2G. Group 19's
+  // multiplication allocates only the result's coordinates (and the group
+  // its record and a): every allocation is failed in turn.
   BigNum Two, K;
   SetInt(Two, 2);
   SetHex(K, BASE_POINT_MULTIPLES[4].K);
@@ -258,8 +259,8 @@ TEST_F(EccTest, PointMultiplicationSurvivesPoolExhaustionAtEveryAllocation) {
     BigNum X, Y;
     return Fresh && ecc_point_mul(Fresh, R, K, TwoG) == 0 && ecc_point_to_xy(Fresh, X, Y, R) == 0 &&
            ecc_point_check(Fresh, R) == 0;
-  }, 600, 13);
-  EXPECT_GT(Allocations, 600u);
+  });
+  EXPECT_GE(Allocations, 4u);  // record, a, the result's x and y
 }
 
 }  // namespace

@@ -1,0 +1,234 @@
+// Complete projective point arithmetic and constant-time scalar
+// multiplication on the group-19 curve.
+#include "PointP256.h"
+
+#include <Library/BaseMemoryLib.h>
+
+namespace p256 {
+namespace {
+
+// The curve's b in Montgomery form (b * 2^256 mod p), b being
+// 5AC635D8 AA3A93E7 B3EBBD55 769886BC 651D06B0 CC53B0F6 3BCE3C3E 27D2604B.
+constexpr Element CURVE_B = {{0xD89CDF6229C4BDDFull, 0xACF005CD78843090ull, 0xE5A220ABF7212ED6ull,
+                              0xDC30061D04874834ull}};
+// 1 in Montgomery form, 2^256 mod p.
+constexpr Element ONE = {{1, 0xFFFFFFFF00000000ull, 0xFFFFFFFFFFFFFFFFull, 0x00000000FFFFFFFEull}};
+
+// Fixed windows of five bits in signed (Booth) form: digits from -16 to 16,
+// so a table of 1P to 16P and a negation cover every window. 52 windows
+// span 260 bits, enough for any 256-bit scalar, and the top digit is never
+// negative.
+constexpr UINTN WINDOW_BITS = 5;
+constexpr UINTN TABLE_POINTS = 16;
+constexpr UINTN DIGIT_COUNT = 52;
+
+struct BOOTH_DIGIT {
+  UINT32 Magnitude;  // 0 to 16
+  UINT8 Negative;    // 0 or 1
+};
+
+// Hides a value from the optimiser so that flags stay arithmetic.
+UINT64 Opaque(UINT64 Value) {
+  __asm__("" : "+r"(Value));
+  return Value;
+}
+
+// 1 when A equals B, else 0, without a comparison the compiler could branch on.
+UINT8 IsEqualSmall(UINT32 A, UINT32 B) {
+  return static_cast<UINT8>((Opaque(static_cast<UINT64>(A ^ B)) - 1) >> 63);
+}
+
+// Bits 5i - 1 to 5i + 4 of the scalar (bit -1 being 0), from limbs least
+// significant first. Which limbs are read depends only on i.
+UINT32 WindowBits(const UINT64 (&Limbs)[4], UINTN Digit) {
+  if (Digit == 0) {
+    return static_cast<UINT32>((Limbs[0] << 1) & 0x3F);
+  }
+  const UINTN Low = WINDOW_BITS * Digit - 1;
+  const UINTN Index = Low / 64;
+  const UINTN Shift = Low % 64;
+  UINT64 Bits = Index < 4 ? Limbs[Index] >> Shift : 0;
+  if (Shift > 64 - (WINDOW_BITS + 1) && Index + 1 < 4) {
+    Bits |= Limbs[Index + 1] << (64 - Shift);
+  }
+  return static_cast<UINT32>(Bits & 0x3F);
+}
+
+// The six window bits b4 b3 b2 b1 b0 b-1 stand for
+// -16 b4 + 8 b3 + 4 b2 + 2 b1 + b0 + b-1. For b4 = 1 the magnitude is that of
+// the complemented window, (63 - w + 1) / 2.
+BOOTH_DIGIT Recode(UINT32 Window) {
+  const UINT32 Negative = Window >> 5;
+  const UINT32 Folded = (Window ^ (0u - Negative)) & 0x3F;
+  return {(Folded + 1) >> 1, static_cast<UINT8>(Negative)};
+}
+
+void LimbsFromScalar(const UINT8 *Scalar, UINT64 (&Limbs)[4]) {
+  for (UINTN Index = 0; Index < 4; ++Index) {
+    UINT64 Limb = 0;
+    for (UINTN Byte = 0; Byte < 8; ++Byte) {
+      Limb = (Limb << 8) | Scalar[(3 - Index) * 8 + Byte];
+    }
+    Limbs[Index] = Limb;
+  }
+}
+
+Point SelectPoint(UINT8 Flag, const Point &IfSet, const Point &IfClear) {
+  return {Select(Flag, IfSet.X, IfClear.X), Select(Flag, IfSet.Y, IfClear.Y), Select(Flag, IfSet.Z, IfClear.Z)};
+}
+
+// Magnitude * P from the table (infinity for 0), negated for a negative
+// digit; every entry is read whatever the digit.
+Point Lookup(const Point (&Table)[TABLE_POINTS], BOOTH_DIGIT Digit) {
+  Point Result = Infinity();
+  for (UINTN Index = 0; Index < TABLE_POINTS; ++Index) {
+    Result = SelectPoint(IsEqualSmall(Digit.Magnitude, static_cast<UINT32>(Index + 1)), Table[Index], Result);
+  }
+  Result.Y = Select(Digit.Negative, Sub(Element{}, Result.Y), Result.Y);
+  return Result;
+}
+
+// Table[i] = (i + 1) * P: even multiples by doubling, odd ones by adding P.
+void BuildTable(const Point &P, Point (&Table)[TABLE_POINTS]) {
+  Table[0] = P;
+  for (UINTN Index = 1; Index < TABLE_POINTS; ++Index) {
+    const UINTN Multiple = Index + 1;
+    Table[Index] = Multiple % 2 == 0 ? Double(Table[Multiple / 2 - 1]) : Add(Table[Index - 1], P);
+  }
+}
+
+}  // namespace
+
+Point Infinity() { return {Element{}, ONE, Element{}}; }
+
+Point FromAffine(const Element &X, const Element &Y) { return {X, Y, ONE}; }
+
+Point Rescale(const Point &P, const Element &Factor) {
+  return {Mul(P.X, Factor), Mul(P.Y, Factor), Mul(P.Z, Factor)};
+}
+
+UINT8 ToAffine(const Point &P, Element *X, Element *Y) {
+  // The inverse of 0 comes out as 0, so infinity needs no case of its own.
+  const Element ZInverse = Inverse(P.Z);
+  *X = Mul(P.X, ZInverse);
+  *Y = Mul(P.Y, ZInverse);
+  return IsEqual(P.Z, Element{});
+}
+
+UINT8 IsOnCurve(const Element &X, const Element &Y) {
+  // x^3 - 3x + b as ((x^2 - 3) x) + b, the 3 subtracted one x at a time.
+  const Element XCubed = Mul(Sqr(X), X);
+  const Element RightSide = Add(Sub(Sub(Sub(XCubed, X), X), X), CURVE_B);
+  return IsEqual(Sqr(Y), RightSide);
+}
+
+// Renes-Costello-Batina, algorithm 4 (complete addition, a = -3): 12
+// multiplications, 2 by b. The steps keep the paper's order and names.
+Point Add(const Point &P, const Point &Q) {
+  Element T0 = Mul(P.X, Q.X);
+  Element T1 = Mul(P.Y, Q.Y);
+  Element T2 = Mul(P.Z, Q.Z);
+  Element T3 = Add(P.X, P.Y);
+  Element T4 = Add(Q.X, Q.Y);
+  T3 = Mul(T3, T4);
+  T4 = Add(T0, T1);
+  T3 = Sub(T3, T4);
+  T4 = Add(P.Y, P.Z);
+  Element X3 = Add(Q.Y, Q.Z);
+  T4 = Mul(T4, X3);
+  X3 = Add(T1, T2);
+  T4 = Sub(T4, X3);
+  X3 = Add(P.X, P.Z);
+  Element Y3 = Add(Q.X, Q.Z);
+  X3 = Mul(X3, Y3);
+  Y3 = Add(T0, T2);
+  Y3 = Sub(X3, Y3);
+  Element Z3 = Mul(CURVE_B, T2);
+  X3 = Sub(Y3, Z3);
+  Z3 = Add(X3, X3);
+  X3 = Add(X3, Z3);
+  Z3 = Sub(T1, X3);
+  X3 = Add(T1, X3);
+  Y3 = Mul(CURVE_B, Y3);
+  T1 = Add(T2, T2);
+  T2 = Add(T1, T2);
+  Y3 = Sub(Y3, T2);
+  Y3 = Sub(Y3, T0);
+  T1 = Add(Y3, Y3);
+  Y3 = Add(T1, Y3);
+  T1 = Add(T0, T0);
+  T0 = Add(T1, T0);
+  T0 = Sub(T0, T2);
+  T1 = Mul(T4, Y3);
+  T2 = Mul(T0, Y3);
+  Y3 = Mul(X3, Z3);
+  Y3 = Add(Y3, T2);
+  X3 = Mul(T3, X3);
+  X3 = Sub(X3, T1);
+  Z3 = Mul(T4, Z3);
+  T1 = Mul(T3, T0);
+  Z3 = Add(Z3, T1);
+  return {X3, Y3, Z3};
+}
+
+// Renes-Costello-Batina, algorithm 6 (complete doubling, a = -3): 8
+// multiplications, 3 squarings, 2 by b.
+Point Double(const Point &P) {
+  Element T0 = Sqr(P.X);
+  Element T1 = Sqr(P.Y);
+  Element T2 = Sqr(P.Z);
+  Element T3 = Mul(P.X, P.Y);
+  T3 = Add(T3, T3);
+  Element Z3 = Mul(P.X, P.Z);
+  Z3 = Add(Z3, Z3);
+  Element Y3 = Mul(CURVE_B, T2);
+  Y3 = Sub(Y3, Z3);
+  Element X3 = Add(Y3, Y3);
+  Y3 = Add(X3, Y3);
+  X3 = Sub(T1, Y3);
+  Y3 = Add(T1, Y3);
+  Y3 = Mul(X3, Y3);
+  X3 = Mul(X3, T3);
+  T3 = Add(T2, T2);
+  T2 = Add(T2, T3);
+  Z3 = Mul(CURVE_B, Z3);
+  Z3 = Sub(Z3, T2);
+  Z3 = Sub(Z3, T0);
+  T3 = Add(Z3, Z3);
+  Z3 = Add(Z3, T3);
+  T3 = Add(T0, T0);
+  T0 = Add(T3, T0);
+  T0 = Sub(T0, T2);
+  T0 = Mul(T0, Z3);
+  Y3 = Add(Y3, T0);
+  T0 = Mul(P.Y, P.Z);
+  T0 = Add(T0, T0);
+  Z3 = Mul(T0, Z3);
+  X3 = Sub(X3, Z3);
+  Z3 = Mul(T0, T1);
+  Z3 = Add(Z3, Z3);
+  Z3 = Add(Z3, Z3);
+  return {X3, Y3, Z3};
+}
+
+Point Negate(const Point &P) { return {P.X, Sub(Element{}, P.Y), P.Z}; }
+
+Point Multiply(const UINT8 *Scalar, const Point &P) {
+  UINT64 Limbs[4];
+  LimbsFromScalar(Scalar, Limbs);
+  Point Table[TABLE_POINTS];
+  BuildTable(P, Table);
+  Point Result = Lookup(Table, Recode(WindowBits(Limbs, DIGIT_COUNT - 1)));
+  for (UINTN Digit = DIGIT_COUNT - 1; Digit-- > 0;) {
+    for (UINTN Step = 0; Step < WINDOW_BITS; ++Step) {
+      Result = Double(Result);
+    }
+    Result = Add(Result, Lookup(Table, Recode(WindowBits(Limbs, Digit))));
+  }
+  // The limbs and the table tell the scalar: not left on the stack.
+  SecureZeroMem(Limbs, sizeof(Limbs));
+  SecureZeroMem(Table, sizeof(Table));
+  return Result;
+}
+
+}  // namespace p256
