@@ -37,6 +37,8 @@ Element NonZeroFromBytes(const UINT8 *Bytes);
 // A non-negative number below 2^256 as a residue; false for anything else.
 bool FromBignum(const mbedtls_mpi *A, Element *R);
 
+// Products take MULX/ADX code where the processor has BMI2 and ADX (probed
+// once), else portable code; the results are the same.
 Element Add(const Element &A, const Element &B);
 Element Sub(const Element &A, const Element &B);
 Element Mul(const Element &A, const Element &B);
@@ -54,5 +56,10 @@ int Legendre(const Element &A);
 Element SquareRoot(const Element &A);
 // A^(p - 2): the inverse of a non-zero A, and 0 for 0.
 Element Inverse(const Element &A);
+
+// Test and benchmark hook: while set, products take the portable code.
+void ForcePortable(bool Force);
+// True when products currently take the MULX/ADX code.
+bool UsesMulxAdx();
 
 }  // namespace p256

@@ -4,7 +4,10 @@
 
 #include <Library/BaseMemoryLib.h>
 
+#include "FieldP256Core.h"
+
 namespace p256 {
+using namespace core;
 namespace {
 
 // The curve's b in Montgomery form (b * 2^256 mod p), b being
@@ -26,12 +29,6 @@ struct BOOTH_DIGIT {
   UINT32 Magnitude;  // 0 to 16
   UINT8 Negative;    // 0 or 1
 };
-
-// Hides a value from the optimiser so that flags stay arithmetic.
-UINT64 Opaque(UINT64 Value) {
-  __asm__("" : "+r"(Value));
-  return Value;
-}
 
 // 1 when A equals B, else 0, without a comparison the compiler could branch on.
 UINT8 IsEqualSmall(UINT32 A, UINT32 B) {
@@ -74,7 +71,9 @@ void LimbsFromScalar(const UINT8 *Scalar, UINT64 (&Limbs)[4]) {
 }
 
 Point SelectPoint(UINT8 Flag, const Point &IfSet, const Point &IfClear) {
-  return {Select(Flag, IfSet.X, IfClear.X), Select(Flag, IfSet.Y, IfClear.Y), Select(Flag, IfSet.Z, IfClear.Z)};
+  const UINT64 Mask = MaskFromBit(Flag);
+  return {SelectByMask(Mask, IfSet.X, IfClear.X), SelectByMask(Mask, IfSet.Y, IfClear.Y),
+          SelectByMask(Mask, IfSet.Z, IfClear.Z)};
 }
 
 // Magnitude * P from the table (infinity for 0), negated for a negative
@@ -84,17 +83,129 @@ Point Lookup(const Point (&Table)[TABLE_POINTS], BOOTH_DIGIT Digit) {
   for (UINTN Index = 0; Index < TABLE_POINTS; ++Index) {
     Result = SelectPoint(IsEqualSmall(Digit.Magnitude, static_cast<UINT32>(Index + 1)), Table[Index], Result);
   }
-  Result.Y = Select(Digit.Negative, Sub(Element{}, Result.Y), Result.Y);
+  Result.Y = SelectByMask(MaskFromBit(Digit.Negative), SubModPrime(Element{}, Result.Y), Result.Y);
   return Result;
 }
 
+// Renes-Costello-Batina, algorithm 4 (complete addition, a = -3): 12
+// multiplications, 2 by b. The steps keep the paper's order and names.
+template <class Products>
+Point AddPoints(const Point &P, const Point &Q) {
+  Element T0 = Products::Mul(P.X, Q.X);
+  Element T1 = Products::Mul(P.Y, Q.Y);
+  Element T2 = Products::Mul(P.Z, Q.Z);
+  Element T3 = AddModPrime(P.X, P.Y);
+  Element T4 = AddModPrime(Q.X, Q.Y);
+  T3 = Products::Mul(T3, T4);
+  T4 = AddModPrime(T0, T1);
+  T3 = SubModPrime(T3, T4);
+  T4 = AddModPrime(P.Y, P.Z);
+  Element X3 = AddModPrime(Q.Y, Q.Z);
+  T4 = Products::Mul(T4, X3);
+  X3 = AddModPrime(T1, T2);
+  T4 = SubModPrime(T4, X3);
+  X3 = AddModPrime(P.X, P.Z);
+  Element Y3 = AddModPrime(Q.X, Q.Z);
+  X3 = Products::Mul(X3, Y3);
+  Y3 = AddModPrime(T0, T2);
+  Y3 = SubModPrime(X3, Y3);
+  Element Z3 = Products::Mul(CURVE_B, T2);
+  X3 = SubModPrime(Y3, Z3);
+  Z3 = AddModPrime(X3, X3);
+  X3 = AddModPrime(X3, Z3);
+  Z3 = SubModPrime(T1, X3);
+  X3 = AddModPrime(T1, X3);
+  Y3 = Products::Mul(CURVE_B, Y3);
+  T1 = AddModPrime(T2, T2);
+  T2 = AddModPrime(T1, T2);
+  Y3 = SubModPrime(Y3, T2);
+  Y3 = SubModPrime(Y3, T0);
+  T1 = AddModPrime(Y3, Y3);
+  Y3 = AddModPrime(T1, Y3);
+  T1 = AddModPrime(T0, T0);
+  T0 = AddModPrime(T1, T0);
+  T0 = SubModPrime(T0, T2);
+  T1 = Products::Mul(T4, Y3);
+  T2 = Products::Mul(T0, Y3);
+  Y3 = Products::Mul(X3, Z3);
+  Y3 = AddModPrime(Y3, T2);
+  X3 = Products::Mul(T3, X3);
+  X3 = SubModPrime(X3, T1);
+  Z3 = Products::Mul(T4, Z3);
+  T1 = Products::Mul(T3, T0);
+  Z3 = AddModPrime(Z3, T1);
+  return {X3, Y3, Z3};
+}
+
+// Renes-Costello-Batina, algorithm 6 (complete doubling, a = -3): 8
+// multiplications, 3 squarings, 2 by b.
+template <class Products>
+Point DoublePoint(const Point &P) {
+  Element T0 = Products::Sqr(P.X);
+  Element T1 = Products::Sqr(P.Y);
+  Element T2 = Products::Sqr(P.Z);
+  Element T3 = Products::Mul(P.X, P.Y);
+  T3 = AddModPrime(T3, T3);
+  Element Z3 = Products::Mul(P.X, P.Z);
+  Z3 = AddModPrime(Z3, Z3);
+  Element Y3 = Products::Mul(CURVE_B, T2);
+  Y3 = SubModPrime(Y3, Z3);
+  Element X3 = AddModPrime(Y3, Y3);
+  Y3 = AddModPrime(X3, Y3);
+  X3 = SubModPrime(T1, Y3);
+  Y3 = AddModPrime(T1, Y3);
+  Y3 = Products::Mul(X3, Y3);
+  X3 = Products::Mul(X3, T3);
+  T3 = AddModPrime(T2, T2);
+  T2 = AddModPrime(T2, T3);
+  Z3 = Products::Mul(CURVE_B, Z3);
+  Z3 = SubModPrime(Z3, T2);
+  Z3 = SubModPrime(Z3, T0);
+  T3 = AddModPrime(Z3, Z3);
+  Z3 = AddModPrime(Z3, T3);
+  T3 = AddModPrime(T0, T0);
+  T0 = AddModPrime(T3, T0);
+  T0 = SubModPrime(T0, T2);
+  T0 = Products::Mul(T0, Z3);
+  Y3 = AddModPrime(Y3, T0);
+  T0 = Products::Mul(P.Y, P.Z);
+  T0 = AddModPrime(T0, T0);
+  Z3 = Products::Mul(T0, Z3);
+  X3 = SubModPrime(X3, Z3);
+  Z3 = Products::Mul(T0, T1);
+  Z3 = AddModPrime(Z3, Z3);
+  Z3 = AddModPrime(Z3, Z3);
+  return {X3, Y3, Z3};
+}
+
 // Table[i] = (i + 1) * P: even multiples by doubling, odd ones by adding P.
+template <class Products>
 void BuildTable(const Point &P, Point (&Table)[TABLE_POINTS]) {
   Table[0] = P;
   for (UINTN Index = 1; Index < TABLE_POINTS; ++Index) {
     const UINTN Multiple = Index + 1;
-    Table[Index] = Multiple % 2 == 0 ? Double(Table[Multiple / 2 - 1]) : Add(Table[Index - 1], P);
+    Table[Index] = Multiple % 2 == 0 ? DoublePoint<Products>(Table[Multiple / 2 - 1])
+                                          : AddPoints<Products>(Table[Index - 1], P);
   }
+}
+
+template <class Products>
+Point MultiplyWith(const UINT8 *Scalar, const Point &P) {
+  UINT64 Limbs[4];
+  LimbsFromScalar(Scalar, Limbs);
+  Point Table[TABLE_POINTS];
+  BuildTable<Products>(P, Table);
+  Point Result = Lookup(Table, Recode(WindowBits(Limbs, DIGIT_COUNT - 1)));
+  for (UINTN Digit = DIGIT_COUNT - 1; Digit-- > 0;) {
+    for (UINTN Step = 0; Step < WINDOW_BITS; ++Step) {
+      Result = DoublePoint<Products>(Result);
+    }
+    Result = AddPoints<Products>(Result, Lookup(Table, Recode(WindowBits(Limbs, Digit))));
+  }
+  // The limbs and the table tell the scalar: not left on the stack.
+  SecureZeroMem(Limbs, sizeof(Limbs));
+  SecureZeroMem(Table, sizeof(Table));
+  return Result;
 }
 
 }  // namespace
@@ -122,113 +233,33 @@ UINT8 IsOnCurve(const Element &X, const Element &Y) {
   return IsEqual(Sqr(Y), RightSide);
 }
 
-// Renes-Costello-Batina, algorithm 4 (complete addition, a = -3): 12
-// multiplications, 2 by b. The steps keep the paper's order and names.
 Point Add(const Point &P, const Point &Q) {
-  Element T0 = Mul(P.X, Q.X);
-  Element T1 = Mul(P.Y, Q.Y);
-  Element T2 = Mul(P.Z, Q.Z);
-  Element T3 = Add(P.X, P.Y);
-  Element T4 = Add(Q.X, Q.Y);
-  T3 = Mul(T3, T4);
-  T4 = Add(T0, T1);
-  T3 = Sub(T3, T4);
-  T4 = Add(P.Y, P.Z);
-  Element X3 = Add(Q.Y, Q.Z);
-  T4 = Mul(T4, X3);
-  X3 = Add(T1, T2);
-  T4 = Sub(T4, X3);
-  X3 = Add(P.X, P.Z);
-  Element Y3 = Add(Q.X, Q.Z);
-  X3 = Mul(X3, Y3);
-  Y3 = Add(T0, T2);
-  Y3 = Sub(X3, Y3);
-  Element Z3 = Mul(CURVE_B, T2);
-  X3 = Sub(Y3, Z3);
-  Z3 = Add(X3, X3);
-  X3 = Add(X3, Z3);
-  Z3 = Sub(T1, X3);
-  X3 = Add(T1, X3);
-  Y3 = Mul(CURVE_B, Y3);
-  T1 = Add(T2, T2);
-  T2 = Add(T1, T2);
-  Y3 = Sub(Y3, T2);
-  Y3 = Sub(Y3, T0);
-  T1 = Add(Y3, Y3);
-  Y3 = Add(T1, Y3);
-  T1 = Add(T0, T0);
-  T0 = Add(T1, T0);
-  T0 = Sub(T0, T2);
-  T1 = Mul(T4, Y3);
-  T2 = Mul(T0, Y3);
-  Y3 = Mul(X3, Z3);
-  Y3 = Add(Y3, T2);
-  X3 = Mul(T3, X3);
-  X3 = Sub(X3, T1);
-  Z3 = Mul(T4, Z3);
-  T1 = Mul(T3, T0);
-  Z3 = Add(Z3, T1);
-  return {X3, Y3, Z3};
+#if defined(__x86_64__)
+  if (UsesMulxAdx()) {
+    return AddPoints<MulxAdxProducts>(P, Q);
+  }
+#endif
+  return AddPoints<PortableProducts>(P, Q);
 }
 
-// Renes-Costello-Batina, algorithm 6 (complete doubling, a = -3): 8
-// multiplications, 3 squarings, 2 by b.
 Point Double(const Point &P) {
-  Element T0 = Sqr(P.X);
-  Element T1 = Sqr(P.Y);
-  Element T2 = Sqr(P.Z);
-  Element T3 = Mul(P.X, P.Y);
-  T3 = Add(T3, T3);
-  Element Z3 = Mul(P.X, P.Z);
-  Z3 = Add(Z3, Z3);
-  Element Y3 = Mul(CURVE_B, T2);
-  Y3 = Sub(Y3, Z3);
-  Element X3 = Add(Y3, Y3);
-  Y3 = Add(X3, Y3);
-  X3 = Sub(T1, Y3);
-  Y3 = Add(T1, Y3);
-  Y3 = Mul(X3, Y3);
-  X3 = Mul(X3, T3);
-  T3 = Add(T2, T2);
-  T2 = Add(T2, T3);
-  Z3 = Mul(CURVE_B, Z3);
-  Z3 = Sub(Z3, T2);
-  Z3 = Sub(Z3, T0);
-  T3 = Add(Z3, Z3);
-  Z3 = Add(Z3, T3);
-  T3 = Add(T0, T0);
-  T0 = Add(T3, T0);
-  T0 = Sub(T0, T2);
-  T0 = Mul(T0, Z3);
-  Y3 = Add(Y3, T0);
-  T0 = Mul(P.Y, P.Z);
-  T0 = Add(T0, T0);
-  Z3 = Mul(T0, Z3);
-  X3 = Sub(X3, Z3);
-  Z3 = Mul(T0, T1);
-  Z3 = Add(Z3, Z3);
-  Z3 = Add(Z3, Z3);
-  return {X3, Y3, Z3};
+#if defined(__x86_64__)
+  if (UsesMulxAdx()) {
+    return DoublePoint<MulxAdxProducts>(P);
+  }
+#endif
+  return DoublePoint<PortableProducts>(P);
+}
+
+Point Multiply(const UINT8 *Scalar, const Point &P) {
+#if defined(__x86_64__)
+  if (UsesMulxAdx()) {
+    return MultiplyWith<MulxAdxProducts>(Scalar, P);
+  }
+#endif
+  return MultiplyWith<PortableProducts>(Scalar, P);
 }
 
 Point Negate(const Point &P) { return {P.X, Sub(Element{}, P.Y), P.Z}; }
-
-Point Multiply(const UINT8 *Scalar, const Point &P) {
-  UINT64 Limbs[4];
-  LimbsFromScalar(Scalar, Limbs);
-  Point Table[TABLE_POINTS];
-  BuildTable(P, Table);
-  Point Result = Lookup(Table, Recode(WindowBits(Limbs, DIGIT_COUNT - 1)));
-  for (UINTN Digit = DIGIT_COUNT - 1; Digit-- > 0;) {
-    for (UINTN Step = 0; Step < WINDOW_BITS; ++Step) {
-      Result = Double(Result);
-    }
-    Result = Add(Result, Lookup(Table, Recode(WindowBits(Limbs, Digit))));
-  }
-  // The limbs and the table tell the scalar: not left on the stack.
-  SecureZeroMem(Limbs, sizeof(Limbs));
-  SecureZeroMem(Table, sizeof(Table));
-  return Result;
-}
 
 }  // namespace p256
