@@ -185,7 +185,7 @@ Element Sub(const Element &A, const Element &B) { return SubModPrime(A, B); }
 Element Mul(const Element &A, const Element &B) {
 #if defined(__x86_64__)
   if (ChosenMultiplier() == MULTIPLIER::MulxAdx) {
-    return MulxAdxProducts::Mul(A, B);
+    return MulxAdxArithmetic::Mul(A, B);
   }
 #endif
   return MulModPrime(A, B);
@@ -194,7 +194,7 @@ Element Mul(const Element &A, const Element &B) {
 Element Sqr(const Element &A) {
 #if defined(__x86_64__)
   if (ChosenMultiplier() == MULTIPLIER::MulxAdx) {
-    return MulxAdxProducts::Sqr(A);
+    return MulxAdxArithmetic::Sqr(A);
   }
 #endif
   return SqrModPrime(A);

@@ -291,6 +291,71 @@ inline __attribute__((always_inline)) void ReduceStepMulx(UINT64 M, UINT64 &T1, 
       : "cc");
 }
 
+// The value (Carry : R3 R2 R1 R0) below 2p, reduced below p: R - p is kept
+// unless it borrows out of the carry limb. The selection is by conditional
+// moves, whose timing does not depend on the condition.
+inline __attribute__((always_inline)) Element ReduceOnceX64(UINT64 R0, UINT64 R1, UINT64 R2, UINT64 R3, UINT64 Carry) {
+  UINT64 S0, S1, S2, S3;
+  __asm__(
+      "movq %[R0], %[S0]\n\t"
+      "movq %[R1], %[S1]\n\t"
+      "movq %[R2], %[S2]\n\t"
+      "movq %[R3], %[S3]\n\t"
+      "subq $-1, %[S0]\n\t"
+      "sbbq %[P1], %[S1]\n\t"
+      "sbbq $0, %[S2]\n\t"
+      "sbbq %[P3], %[S3]\n\t"
+      "sbbq $0, %[Carry]\n\t"
+      "cmovcq %[R0], %[S0]\n\t"
+      "cmovcq %[R1], %[S1]\n\t"
+      "cmovcq %[R2], %[S2]\n\t"
+      "cmovcq %[R3], %[S3]"
+      : [S0] "=&r"(S0), [S1] "=&r"(S1), [S2] "=&r"(S2), [S3] "=&r"(S3), [Carry] "+r"(Carry)
+      : [R0] "r"(R0), [R1] "r"(R1), [R2] "r"(R2), [R3] "r"(R3), [P1] "m"(PRIME.Limb[1]), [P3] "m"(PRIME.Limb[3])
+      : "cc");
+  return {{S0, S1, S2, S3}};
+}
+
+inline __attribute__((always_inline)) Element AddModPrimeX64(const Element &A, const Element &B) {
+  UINT64 R0 = A.Limb[0], R1 = A.Limb[1], R2 = A.Limb[2], R3 = A.Limb[3], Carry;
+  __asm__(
+      "xorl %k[Carry], %k[Carry]\n\t"
+      "addq %[B0], %[R0]\n\t"
+      "adcq %[B1], %[R1]\n\t"
+      "adcq %[B2], %[R2]\n\t"
+      "adcq %[B3], %[R3]\n\t"
+      "adcq $0, %[Carry]"
+      : [R0] "+r"(R0), [R1] "+r"(R1), [R2] "+r"(R2), [R3] "+r"(R3), [Carry] "=&r"(Carry)
+      : [B0] "m"(B.Limb[0]), [B1] "m"(B.Limb[1]), [B2] "m"(B.Limb[2]), [B3] "m"(B.Limb[3])
+      : "cc");
+  return ReduceOnceX64(R0, R1, R2, R3, Carry);
+}
+
+// A - B, and p added back under a mask made from the borrow.
+inline __attribute__((always_inline)) Element SubModPrimeX64(const Element &A, const Element &B) {
+  UINT64 R0 = A.Limb[0], R1 = A.Limb[1], R2 = A.Limb[2], R3 = A.Limb[3], Mask, Low, Top;
+  __asm__(
+      "subq %[B0], %[R0]\n\t"
+      "sbbq %[B1], %[R1]\n\t"
+      "sbbq %[B2], %[R2]\n\t"
+      "sbbq %[B3], %[R3]\n\t"
+      "sbbq %[Mask], %[Mask]\n\t"
+      "movl $0xFFFFFFFF, %k[Low]\n\t"
+      "andq %[Mask], %[Low]\n\t"
+      "movq %[P3], %[Top]\n\t"
+      "andq %[Mask], %[Top]\n\t"
+      "addq %[Mask], %[R0]\n\t"
+      "adcq %[Low], %[R1]\n\t"
+      "adcq $0, %[R2]\n\t"
+      "adcq %[Top], %[R3]"
+      : [R0] "+r"(R0), [R1] "+r"(R1), [R2] "+r"(R2), [R3] "+r"(R3), [Mask] "=&r"(Mask), [Low] "=&r"(Low),
+        [Top] "=&r"(Top)
+      : [B0] "m"(B.Limb[0]), [B1] "m"(B.Limb[1]), [B2] "m"(B.Limb[2]), [B3] "m"(B.Limb[3]),
+        [P3] "m"(PRIME.Limb[3])
+      : "cc");
+  return {{R0, R1, R2, R3}};
+}
+
 inline __attribute__((always_inline)) Element MulMulxAdx(const Element &A, const Element &B) {
   // The accumulator's five limbs move up one register per row; the sixth
   // takes the reduction's carry.
@@ -303,22 +368,27 @@ inline __attribute__((always_inline)) Element MulMulxAdx(const Element &A, const
   ReduceStepMulx(T2, T3, T4, T5, T0, T1);
   AccumulateRowMulx(A, B.Limb[3], T3, T4, T5, T0, T1);
   ReduceStepMulx(T3, T4, T5, T0, T1, T2);
-  return ReduceOnce(Element{{T4, T5, T0, T1}}, T2);
+  return ReduceOnceX64(T4, T5, T0, T1, T2);
 }
 
 #endif
 
-// The two implementations of the product, as type parameters of the point
-// arithmetic: the choice is made once per scalar multiplication.
-struct PortableProducts {
+// The two implementations of the field operations the point formulas use,
+// as their type parameter: the choice is made once per point operation or
+// scalar multiplication.
+struct PortableArithmetic {
   static Element Mul(const Element &A, const Element &B) { return MulModPrime(A, B); }
   static Element Sqr(const Element &A) { return SqrModPrime(A); }
+  static Element Add(const Element &A, const Element &B) { return AddModPrime(A, B); }
+  static Element Sub(const Element &A, const Element &B) { return SubModPrime(A, B); }
 };
 
 #if defined(__x86_64__)
-struct MulxAdxProducts {
+struct MulxAdxArithmetic {
   static Element Mul(const Element &A, const Element &B) { return MulMulxAdx(A, B); }
   static Element Sqr(const Element &A) { return MulMulxAdx(A, A); }
+  static Element Add(const Element &A, const Element &B) { return AddModPrimeX64(A, B); }
+  static Element Sub(const Element &A, const Element &B) { return SubModPrimeX64(A, B); }
 };
 #endif
 

@@ -89,92 +89,92 @@ Point Lookup(const Point (&Table)[TABLE_POINTS], BOOTH_DIGIT Digit) {
 
 // Renes-Costello-Batina, algorithm 4 (complete addition, a = -3): 12
 // multiplications, 2 by b. The steps keep the paper's order and names.
-template <class Products>
+template <class Field>
 Point AddPoints(const Point &P, const Point &Q) {
-  Element T0 = Products::Mul(P.X, Q.X);
-  Element T1 = Products::Mul(P.Y, Q.Y);
-  Element T2 = Products::Mul(P.Z, Q.Z);
-  Element T3 = AddModPrime(P.X, P.Y);
-  Element T4 = AddModPrime(Q.X, Q.Y);
-  T3 = Products::Mul(T3, T4);
-  T4 = AddModPrime(T0, T1);
-  T3 = SubModPrime(T3, T4);
-  T4 = AddModPrime(P.Y, P.Z);
-  Element X3 = AddModPrime(Q.Y, Q.Z);
-  T4 = Products::Mul(T4, X3);
-  X3 = AddModPrime(T1, T2);
-  T4 = SubModPrime(T4, X3);
-  X3 = AddModPrime(P.X, P.Z);
-  Element Y3 = AddModPrime(Q.X, Q.Z);
-  X3 = Products::Mul(X3, Y3);
-  Y3 = AddModPrime(T0, T2);
-  Y3 = SubModPrime(X3, Y3);
-  Element Z3 = Products::Mul(CURVE_B, T2);
-  X3 = SubModPrime(Y3, Z3);
-  Z3 = AddModPrime(X3, X3);
-  X3 = AddModPrime(X3, Z3);
-  Z3 = SubModPrime(T1, X3);
-  X3 = AddModPrime(T1, X3);
-  Y3 = Products::Mul(CURVE_B, Y3);
-  T1 = AddModPrime(T2, T2);
-  T2 = AddModPrime(T1, T2);
-  Y3 = SubModPrime(Y3, T2);
-  Y3 = SubModPrime(Y3, T0);
-  T1 = AddModPrime(Y3, Y3);
-  Y3 = AddModPrime(T1, Y3);
-  T1 = AddModPrime(T0, T0);
-  T0 = AddModPrime(T1, T0);
-  T0 = SubModPrime(T0, T2);
-  T1 = Products::Mul(T4, Y3);
-  T2 = Products::Mul(T0, Y3);
-  Y3 = Products::Mul(X3, Z3);
-  Y3 = AddModPrime(Y3, T2);
-  X3 = Products::Mul(T3, X3);
-  X3 = SubModPrime(X3, T1);
-  Z3 = Products::Mul(T4, Z3);
-  T1 = Products::Mul(T3, T0);
-  Z3 = AddModPrime(Z3, T1);
+  Element T0 = Field::Mul(P.X, Q.X);
+  Element T1 = Field::Mul(P.Y, Q.Y);
+  Element T2 = Field::Mul(P.Z, Q.Z);
+  Element T3 = Field::Add(P.X, P.Y);
+  Element T4 = Field::Add(Q.X, Q.Y);
+  T3 = Field::Mul(T3, T4);
+  T4 = Field::Add(T0, T1);
+  T3 = Field::Sub(T3, T4);
+  T4 = Field::Add(P.Y, P.Z);
+  Element X3 = Field::Add(Q.Y, Q.Z);
+  T4 = Field::Mul(T4, X3);
+  X3 = Field::Add(T1, T2);
+  T4 = Field::Sub(T4, X3);
+  X3 = Field::Add(P.X, P.Z);
+  Element Y3 = Field::Add(Q.X, Q.Z);
+  X3 = Field::Mul(X3, Y3);
+  Y3 = Field::Add(T0, T2);
+  Y3 = Field::Sub(X3, Y3);
+  Element Z3 = Field::Mul(CURVE_B, T2);
+  X3 = Field::Sub(Y3, Z3);
+  Z3 = Field::Add(X3, X3);
+  X3 = Field::Add(X3, Z3);
+  Z3 = Field::Sub(T1, X3);
+  X3 = Field::Add(T1, X3);
+  Y3 = Field::Mul(CURVE_B, Y3);
+  T1 = Field::Add(T2, T2);
+  T2 = Field::Add(T1, T2);
+  Y3 = Field::Sub(Y3, T2);
+  Y3 = Field::Sub(Y3, T0);
+  T1 = Field::Add(Y3, Y3);
+  Y3 = Field::Add(T1, Y3);
+  T1 = Field::Add(T0, T0);
+  T0 = Field::Add(T1, T0);
+  T0 = Field::Sub(T0, T2);
+  T1 = Field::Mul(T4, Y3);
+  T2 = Field::Mul(T0, Y3);
+  Y3 = Field::Mul(X3, Z3);
+  Y3 = Field::Add(Y3, T2);
+  X3 = Field::Mul(T3, X3);
+  X3 = Field::Sub(X3, T1);
+  Z3 = Field::Mul(T4, Z3);
+  T1 = Field::Mul(T3, T0);
+  Z3 = Field::Add(Z3, T1);
   return {X3, Y3, Z3};
 }
 
 // Renes-Costello-Batina, algorithm 6 (complete doubling, a = -3): 8
 // multiplications, 3 squarings, 2 by b.
-template <class Products>
+template <class Field>
 Point DoublePoint(const Point &P) {
-  Element T0 = Products::Sqr(P.X);
-  Element T1 = Products::Sqr(P.Y);
-  Element T2 = Products::Sqr(P.Z);
-  Element T3 = Products::Mul(P.X, P.Y);
-  T3 = AddModPrime(T3, T3);
-  Element Z3 = Products::Mul(P.X, P.Z);
-  Z3 = AddModPrime(Z3, Z3);
-  Element Y3 = Products::Mul(CURVE_B, T2);
-  Y3 = SubModPrime(Y3, Z3);
-  Element X3 = AddModPrime(Y3, Y3);
-  Y3 = AddModPrime(X3, Y3);
-  X3 = SubModPrime(T1, Y3);
-  Y3 = AddModPrime(T1, Y3);
-  Y3 = Products::Mul(X3, Y3);
-  X3 = Products::Mul(X3, T3);
-  T3 = AddModPrime(T2, T2);
-  T2 = AddModPrime(T2, T3);
-  Z3 = Products::Mul(CURVE_B, Z3);
-  Z3 = SubModPrime(Z3, T2);
-  Z3 = SubModPrime(Z3, T0);
-  T3 = AddModPrime(Z3, Z3);
-  Z3 = AddModPrime(Z3, T3);
-  T3 = AddModPrime(T0, T0);
-  T0 = AddModPrime(T3, T0);
-  T0 = SubModPrime(T0, T2);
-  T0 = Products::Mul(T0, Z3);
-  Y3 = AddModPrime(Y3, T0);
-  T0 = Products::Mul(P.Y, P.Z);
-  T0 = AddModPrime(T0, T0);
-  Z3 = Products::Mul(T0, Z3);
-  X3 = SubModPrime(X3, Z3);
-  Z3 = Products::Mul(T0, T1);
-  Z3 = AddModPrime(Z3, Z3);
-  Z3 = AddModPrime(Z3, Z3);
+  Element T0 = Field::Sqr(P.X);
+  Element T1 = Field::Sqr(P.Y);
+  Element T2 = Field::Sqr(P.Z);
+  Element T3 = Field::Mul(P.X, P.Y);
+  T3 = Field::Add(T3, T3);
+  Element Z3 = Field::Mul(P.X, P.Z);
+  Z3 = Field::Add(Z3, Z3);
+  Element Y3 = Field::Mul(CURVE_B, T2);
+  Y3 = Field::Sub(Y3, Z3);
+  Element X3 = Field::Add(Y3, Y3);
+  Y3 = Field::Add(X3, Y3);
+  X3 = Field::Sub(T1, Y3);
+  Y3 = Field::Add(T1, Y3);
+  Y3 = Field::Mul(X3, Y3);
+  X3 = Field::Mul(X3, T3);
+  T3 = Field::Add(T2, T2);
+  T2 = Field::Add(T2, T3);
+  Z3 = Field::Mul(CURVE_B, Z3);
+  Z3 = Field::Sub(Z3, T2);
+  Z3 = Field::Sub(Z3, T0);
+  T3 = Field::Add(Z3, Z3);
+  Z3 = Field::Add(Z3, T3);
+  T3 = Field::Add(T0, T0);
+  T0 = Field::Add(T3, T0);
+  T0 = Field::Sub(T0, T2);
+  T0 = Field::Mul(T0, Z3);
+  Y3 = Field::Add(Y3, T0);
+  T0 = Field::Mul(P.Y, P.Z);
+  T0 = Field::Add(T0, T0);
+  Z3 = Field::Mul(T0, Z3);
+  X3 = Field::Sub(X3, Z3);
+  Z3 = Field::Mul(T0, T1);
+  Z3 = Field::Add(Z3, Z3);
+  Z3 = Field::Add(Z3, Z3);
   return {X3, Y3, Z3};
 }
 
@@ -189,71 +189,73 @@ struct JacobianPoint {
   Element Z;
 };
 
-constexpr Element Triple(const Element &A) { return AddModPrime(AddModPrime(A, A), A); }
-constexpr Element Quadruple(const Element &A) {
-  const Element Twice = AddModPrime(A, A);
-  return AddModPrime(Twice, Twice);
+template <class Field>
+Element Triple(const Element &A) { return Field::Add(Field::Add(A, A), A); }
+template <class Field>
+Element Quadruple(const Element &A) {
+  const Element Twice = Field::Add(A, A);
+  return Field::Add(Twice, Twice);
 }
 
 // (X Z : Y Z^2 : Z) for a homogeneous point; (1 : 1 : 0) for infinity.
-template <class Products>
+template <class Field>
 JacobianPoint ToJacobian(const Point &P) {
-  const Element ZSquared = Products::Sqr(P.Z);
+  const Element ZSquared = Field::Sqr(P.Z);
   const UINT64 AtInfinity = MaskFromBit(IsEqual(P.Z, Element{}));
-  return {SelectByMask(AtInfinity, ONE, Products::Mul(P.X, P.Z)),
-          SelectByMask(AtInfinity, ONE, Products::Mul(P.Y, ZSquared)), P.Z};
+  return {SelectByMask(AtInfinity, ONE, Field::Mul(P.X, P.Z)),
+          SelectByMask(AtInfinity, ONE, Field::Mul(P.Y, ZSquared)), P.Z};
 }
 
 // (X Z : Y : Z^3); infinity (1 : 1 : 0) becomes (0 : 1 : 0).
-template <class Products>
+template <class Field>
 Point FromJacobian(const JacobianPoint &P) {
-  const Element ZSquared = Products::Sqr(P.Z);
-  return {Products::Mul(P.X, P.Z), P.Y, Products::Mul(ZSquared, P.Z)};
+  const Element ZSquared = Field::Sqr(P.Z);
+  return {Field::Mul(P.X, P.Z), P.Y, Field::Mul(ZSquared, P.Z)};
 }
 
 // Doubling with a = -3 (Bernstein and Lange's "dbl-2001-b"):
 // alpha = 3 (X - Z^2)(X + Z^2), beta = X Y^2, X3 = alpha^2 - 8 beta,
 // Z3 = (Y + Z)^2 - Y^2 - Z^2, Y3 = alpha (4 beta - X3) - 8 Y^4.
-template <class Products>
+template <class Field>
 JacobianPoint DoubleJacobian(const JacobianPoint &P) {
-  const Element Delta = Products::Sqr(P.Z);
-  const Element Gamma = Products::Sqr(P.Y);
-  const Element Beta = Products::Mul(P.X, Gamma);
-  const Element Alpha = Triple(Products::Mul(SubModPrime(P.X, Delta), AddModPrime(P.X, Delta)));
-  const Element FourBeta = Quadruple(Beta);
-  const Element X3 = SubModPrime(Products::Sqr(Alpha), AddModPrime(FourBeta, FourBeta));
-  const Element Z3 = SubModPrime(SubModPrime(Products::Sqr(AddModPrime(P.Y, P.Z)), Gamma), Delta);
-  const Element GammaSquared = Products::Sqr(Gamma);
-  const Element EightGammaSquared = Quadruple(AddModPrime(GammaSquared, GammaSquared));
-  const Element Y3 = SubModPrime(Products::Mul(Alpha, SubModPrime(FourBeta, X3)), EightGammaSquared);
+  const Element Delta = Field::Sqr(P.Z);
+  const Element Gamma = Field::Sqr(P.Y);
+  const Element Beta = Field::Mul(P.X, Gamma);
+  const Element Alpha = Triple<Field>(Field::Mul(Field::Sub(P.X, Delta), Field::Add(P.X, Delta)));
+  const Element FourBeta = Quadruple<Field>(Beta);
+  const Element X3 = Field::Sub(Field::Sqr(Alpha), Field::Add(FourBeta, FourBeta));
+  const Element Z3 = Field::Sub(Field::Sub(Field::Sqr(Field::Add(P.Y, P.Z)), Gamma), Delta);
+  const Element GammaSquared = Field::Sqr(Gamma);
+  const Element EightGammaSquared = Quadruple<Field>(Field::Add(GammaSquared, GammaSquared));
+  const Element Y3 = Field::Sub(Field::Mul(Alpha, Field::Sub(FourBeta, X3)), EightGammaSquared);
   return {X3, Y3, Z3};
 }
 
 // Table[i] = (i + 1) * P: even multiples by doubling, odd ones by adding P.
-template <class Products>
+template <class Field>
 void BuildTable(const Point &P, Point (&Table)[TABLE_POINTS]) {
   Table[0] = P;
   for (UINTN Index = 1; Index < TABLE_POINTS; ++Index) {
     const UINTN Multiple = Index + 1;
-    Table[Index] = Multiple % 2 == 0 ? DoublePoint<Products>(Table[Multiple / 2 - 1])
-                                          : AddPoints<Products>(Table[Index - 1], P);
+    Table[Index] = Multiple % 2 == 0 ? DoublePoint<Field>(Table[Multiple / 2 - 1])
+                                          : AddPoints<Field>(Table[Index - 1], P);
   }
 }
 
-template <class Products>
+template <class Field>
 Point MultiplyWith(const UINT8 *Scalar, const Point &P) {
   UINT64 Limbs[4];
   LimbsFromScalar(Scalar, Limbs);
   Point Table[TABLE_POINTS];
-  BuildTable<Products>(P, Table);
+  BuildTable<Field>(P, Table);
   Point Result = Lookup(Table, Recode(WindowBits(Limbs, DIGIT_COUNT - 1)));
   for (UINTN Digit = DIGIT_COUNT - 1; Digit-- > 0;) {
-    JacobianPoint Doubled = ToJacobian<Products>(Result);
+    JacobianPoint Doubled = ToJacobian<Field>(Result);
     for (UINTN Step = 0; Step < WINDOW_BITS; ++Step) {
-      Doubled = DoubleJacobian<Products>(Doubled);
+      Doubled = DoubleJacobian<Field>(Doubled);
     }
-    Result = FromJacobian<Products>(Doubled);
-    Result = AddPoints<Products>(Result, Lookup(Table, Recode(WindowBits(Limbs, Digit))));
+    Result = FromJacobian<Field>(Doubled);
+    Result = AddPoints<Field>(Result, Lookup(Table, Recode(WindowBits(Limbs, Digit))));
   }
   // The limbs and the table tell the scalar: not left on the stack.
   SecureZeroMem(Limbs, sizeof(Limbs));
@@ -289,28 +291,28 @@ UINT8 IsOnCurve(const Element &X, const Element &Y) {
 Point Add(const Point &P, const Point &Q) {
 #if defined(__x86_64__)
   if (UsesMulxAdx()) {
-    return AddPoints<MulxAdxProducts>(P, Q);
+    return AddPoints<MulxAdxArithmetic>(P, Q);
   }
 #endif
-  return AddPoints<PortableProducts>(P, Q);
+  return AddPoints<PortableArithmetic>(P, Q);
 }
 
 Point Double(const Point &P) {
 #if defined(__x86_64__)
   if (UsesMulxAdx()) {
-    return DoublePoint<MulxAdxProducts>(P);
+    return DoublePoint<MulxAdxArithmetic>(P);
   }
 #endif
-  return DoublePoint<PortableProducts>(P);
+  return DoublePoint<PortableArithmetic>(P);
 }
 
 Point Multiply(const UINT8 *Scalar, const Point &P) {
 #if defined(__x86_64__)
   if (UsesMulxAdx()) {
-    return MultiplyWith<MulxAdxProducts>(Scalar, P);
+    return MultiplyWith<MulxAdxArithmetic>(Scalar, P);
   }
 #endif
-  return MultiplyWith<PortableProducts>(Scalar, P);
+  return MultiplyWith<PortableArithmetic>(Scalar, P);
 }
 
 Point Negate(const Point &P) { return {P.X, Sub(Element{}, P.Y), P.Z}; }
