@@ -376,11 +376,17 @@ inline __attribute__((always_inline)) Element MulMulxAdx(const Element &A, const
 // The two implementations of the field operations the point formulas use,
 // as their type parameter: the choice is made once per point operation or
 // scalar multiplication.
+// The portable products stay calls (each is a few hundred instructions);
+// additions and subtractions are inlined.
 struct PortableArithmetic {
   static Element Mul(const Element &A, const Element &B) { return MulModPrime(A, B); }
   static Element Sqr(const Element &A) { return SqrModPrime(A); }
-  static Element Add(const Element &A, const Element &B) { return AddModPrime(A, B); }
-  static Element Sub(const Element &A, const Element &B) { return SubModPrime(A, B); }
+  static inline __attribute__((always_inline)) Element Add(const Element &A, const Element &B) {
+    return AddModPrime(A, B);
+  }
+  static inline __attribute__((always_inline)) Element Sub(const Element &A, const Element &B) {
+    return SubModPrime(A, B);
+  }
 };
 
 #if defined(__x86_64__)

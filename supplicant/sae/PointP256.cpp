@@ -137,47 +137,6 @@ Point AddPoints(const Point &P, const Point &Q) {
   return {X3, Y3, Z3};
 }
 
-// Renes-Costello-Batina, algorithm 6 (complete doubling, a = -3): 8
-// multiplications, 3 squarings, 2 by b.
-template <class Field>
-Point DoublePoint(const Point &P) {
-  Element T0 = Field::Sqr(P.X);
-  Element T1 = Field::Sqr(P.Y);
-  Element T2 = Field::Sqr(P.Z);
-  Element T3 = Field::Mul(P.X, P.Y);
-  T3 = Field::Add(T3, T3);
-  Element Z3 = Field::Mul(P.X, P.Z);
-  Z3 = Field::Add(Z3, Z3);
-  Element Y3 = Field::Mul(CURVE_B, T2);
-  Y3 = Field::Sub(Y3, Z3);
-  Element X3 = Field::Add(Y3, Y3);
-  Y3 = Field::Add(X3, Y3);
-  X3 = Field::Sub(T1, Y3);
-  Y3 = Field::Add(T1, Y3);
-  Y3 = Field::Mul(X3, Y3);
-  X3 = Field::Mul(X3, T3);
-  T3 = Field::Add(T2, T2);
-  T2 = Field::Add(T2, T3);
-  Z3 = Field::Mul(CURVE_B, Z3);
-  Z3 = Field::Sub(Z3, T2);
-  Z3 = Field::Sub(Z3, T0);
-  T3 = Field::Add(Z3, Z3);
-  Z3 = Field::Add(Z3, T3);
-  T3 = Field::Add(T0, T0);
-  T0 = Field::Add(T3, T0);
-  T0 = Field::Sub(T0, T2);
-  T0 = Field::Mul(T0, Z3);
-  Y3 = Field::Add(Y3, T0);
-  T0 = Field::Mul(P.Y, P.Z);
-  T0 = Field::Add(T0, T0);
-  Z3 = Field::Mul(T0, Z3);
-  X3 = Field::Sub(X3, Z3);
-  Z3 = Field::Mul(T0, T1);
-  Z3 = Field::Add(Z3, Z3);
-  Z3 = Field::Add(Z3, Z3);
-  return {X3, Y3, Z3};
-}
-
 // Jacobian coordinates (X : Y : Z), x = X / Z^2, y = Y / Z^3, for the runs of
 // doublings between two additions: a doubling there costs 3 products and 5
 // squarings instead of 11 and 2 by b. The curve has no point of order 2, so
@@ -229,6 +188,12 @@ JacobianPoint DoubleJacobian(const JacobianPoint &P) {
   const Element EightGammaSquared = Quadruple<Field>(Field::Add(GammaSquared, GammaSquared));
   const Element Y3 = Field::Sub(Field::Mul(Alpha, Field::Sub(FourBeta, X3)), EightGammaSquared);
   return {X3, Y3, Z3};
+}
+
+// 2P for a homogeneous point, by way of Jacobian coordinates.
+template <class Field>
+Point DoublePoint(const Point &P) {
+  return FromJacobian<Field>(DoubleJacobian<Field>(ToJacobian<Field>(P)));
 }
 
 // Table[i] = (i + 1) * P: even multiples by doubling, odd ones by adding P.

@@ -2,12 +2,13 @@
 // of FieldP256.h.
 //
 // Points are homogeneous projective (X : Y : Z) with x = X / Z, y = Y / Z;
-// Z = 0 is the point at infinity. Addition and doubling use complete
-// formulas (Renes, Costello and Batina, 2016): one sequence of field
-// operations that is right for every pair of inputs, equal points, opposite
-// points and infinity included, so nothing branches on a point. The scalar
-// multiplication runs the same instructions and memory accesses for every
-// 256-bit scalar.
+// Z = 0 is the point at infinity. Addition uses the complete formulas of
+// Renes, Costello and Batina (2016): one sequence of field operations that
+// is right for every pair of inputs, equal points, opposite points and
+// infinity included, so nothing branches on a point. Doubling goes through
+// Jacobian coordinates, whose doubling is complete on this curve (it has no
+// point of order 2). The scalar multiplication runs the same instructions
+// and memory accesses for every 256-bit scalar.
 #pragma once
 #include <uefi/Base.h>
 
