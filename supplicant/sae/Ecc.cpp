@@ -46,8 +46,9 @@ int SetCoefficientA(mbedtls_ecp_group *Group) {
 
 bool IsP256(const ECC_GROUP *Group) { return Group->Group.id == MBEDTLS_ECP_DP_SECP256R1; }
 
-// X as exactly 32 big-endian bytes: false when negative or longer. The cost
-// depends on the number's allocated length, not its value.
+// X as exactly 32 big-endian bytes: false when negative or longer. Only the
+// sign test looks at the value (it skips leading zero limbs); the copy
+// depends on the number's allocated length.
 bool FixedBytesFromNumber(const mbedtls_mpi *X, UINT8 *Bytes) {
   return X != nullptr && mbedtls_mpi_cmp_int(X, 0) >= 0 &&
          mbedtls_mpi_write_binary(X, Bytes, p256::ELEMENT_BYTES) == 0;

@@ -1,12 +1,11 @@
 // Arithmetic modulo the group-19 prime p = 2^256 - 2^224 + 2^192 + 2^96 - 1
 // in four fixed 64-bit limbs.
 //
-// The password element needs about forty Legendre symbols per exchange, one
-// per hunting-and-pecking counter. Over mbedtls_mpi each of them is a
-// general exponentiation with allocations and long divisions around it;
-// here it is a fixed addition chain of Montgomery multiplications that
-// allocate nothing, cannot fail, and run the same instructions for every
-// value (no branch and no memory access depends on an operand).
+// It carries the password element's forty Legendre symbols per exchange and
+// the point arithmetic of PointP256.h. Over mbedtls_mpi every operation
+// would allocate and divide; here a Legendre symbol is a fixed addition
+// chain of Montgomery multiplications, and nothing allocates, fails, or
+// branches or reads memory depending on an operand.
 #pragma once
 #include <uefi/Base.h>
 

@@ -202,9 +202,12 @@ TEST_F(FieldP256Test, MulxAdxAndPortableProductsAgree) {
     for (const auto &Right : Values) {
       const p256::Element Y = p256::FromBytes(Right.data());
       const p256::Element Fast = p256::Mul(X, Y), FastSquare = p256::Sqr(X);
-      p256::ForcePortable(true);
-      const p256::Element Portable = p256::Mul(X, Y), PortableSquare = p256::Sqr(X);
-      p256::ForcePortable(false);
+      p256::Element Portable, PortableSquare;
+      {
+        PortableProductsScope ForcedPortable;
+        Portable = p256::Mul(X, Y);
+        PortableSquare = p256::Sqr(X);
+      }
       ASSERT_EQ(p256::IsEqual(Fast, Portable), 1);
       ASSERT_EQ(p256::IsEqual(FastSquare, PortableSquare), 1);
     }

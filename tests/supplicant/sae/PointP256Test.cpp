@@ -124,7 +124,7 @@ TEST_F(PointP256Test, MultiplicationAgreesWithMbedtlsOnRandomScalarsAndPoints) {
 TEST_F(PointP256Test, PortableProductsGiveTheSameMultiples) {
   // The suite runs on whichever product the processor allows; this runs the
   // portable one against mbedtls as well.
-  p256::ForcePortable(true);
+  PortableProductsScope Portable;
   for (int Round = 0; Round < 40; ++Round) {
     EcPoint P;
     RandomPoint(P);
@@ -133,7 +133,6 @@ TEST_F(PointP256Test, PortableProductsGiveTheSameMultiples) {
     ASSERT_EQ(bignum_from_bytes(K, Scalar.data(), Scalar.size()), 0);
     EXPECT_EQ(OwnMultiple(K, P), ExpectedMultiple(K, P)) << "k = " << ToHex(K);
   }
-  p256::ForcePortable(false);
 }
 
 TEST_F(PointP256Test, BoundaryScalarsActAsTheirResidueModuloTheOrder) {
