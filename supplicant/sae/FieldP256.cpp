@@ -47,9 +47,10 @@ Element LimbsFromBytes(const UINT8 *Bytes) {
   return Raw;
 }
 
+template <class Field>
 Element SqrTimes(Element A, UINTN Times) {
   while (Times-- > 0) {
-    A = Sqr(A);
+    A = Field::Sqr(A);
   }
   return A;
 }
@@ -75,20 +76,20 @@ constexpr CHAIN_STEP ROOT_CHAIN[] = {{0, 5}, {32, 0}, {96, 0}, {94, NO_RUN}};
 // ones taken as 32 + 32 + 16 + 8 + 4 + 2.
 constexpr CHAIN_STEP INVERSE_CHAIN[] = {{0, 5}, {32, 0}, {128, 5}, {32, 5}, {16, 4}, {8, 3}, {4, 2}, {2, 1}, {2, 0}};
 
-template <UINTN StepCount>
-Element Power(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
+template <class Field, UINTN StepCount>
+Element PowerWith(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
   Element Runs[RUN_COUNT];
   Runs[0] = A;
   for (UINTN Index = 1; Index < RUN_COUNT; ++Index) {
-    Runs[Index] = Mul(SqrTimes(Runs[Index - 1], UINTN{1} << (Index - 1)), Runs[Index - 1]);
+    Runs[Index] = Field::Mul(SqrTimes<Field>(Runs[Index - 1], UINTN{1} << (Index - 1)), Runs[Index - 1]);
   }
   // The first step starts from one: no squaring, a multiplication by its run
   // is a copy.
   Element Result = Runs[Chain[0].Run];
   for (UINTN Index = 1; Index < StepCount; ++Index) {
-    Result = SqrTimes(Result, Chain[Index].Squarings);
+    Result = SqrTimes<Field>(Result, Chain[Index].Squarings);
     if (Chain[Index].Run != NO_RUN) {
-      Result = Mul(Result, Runs[Chain[Index].Run]);
+      Result = Field::Mul(Result, Runs[Chain[Index].Run]);
     }
   }
   return Result;
@@ -124,6 +125,17 @@ MULTIPLIER ChosenMultiplier() {
   }
   return PortableForced ? MULTIPLIER::Portable : Multiplier;
 }
+// The chain on whichever products the processor allows, chosen once.
+template <UINTN StepCount>
+Element Power(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
+#if defined(__x86_64__)
+  if (ChosenMultiplier() == MULTIPLIER::MulxAdx) {
+    return PowerWith<MulxAdxArithmetic>(A, Chain);
+  }
+#endif
+  return PowerWith<PortableArithmetic>(A, Chain);
+}
+
 }  // namespace
 
 bool IsFieldPrime(const mbedtls_mpi *P) {

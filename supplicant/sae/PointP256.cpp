@@ -156,13 +156,14 @@ Element Quadruple(const Element &A) {
   return Field::Add(Twice, Twice);
 }
 
-// (X Z : Y Z^2 : Z) for a homogeneous point; (1 : 1 : 0) for infinity.
+// (X Z : Y Z^2 : Z) for a homogeneous point; (1 : 1 : 0) for infinity. Z^2
+// is handed back for the first doubling.
 template <class Field>
-JacobianPoint ToJacobian(const Point &P) {
-  const Element ZSquared = Field::Sqr(P.Z);
+JacobianPoint ToJacobian(const Point &P, Element *ZSquared) {
+  *ZSquared = Field::Sqr(P.Z);
   const UINT64 AtInfinity = MaskFromBit(IsEqual(P.Z, Element{}));
   return {SelectByMask(AtInfinity, ONE, Field::Mul(P.X, P.Z)),
-          SelectByMask(AtInfinity, ONE, Field::Mul(P.Y, ZSquared)), P.Z};
+          SelectByMask(AtInfinity, ONE, Field::Mul(P.Y, *ZSquared)), P.Z};
 }
 
 // (X Z : Y : Z^3); infinity (1 : 1 : 0) becomes (0 : 1 : 0).
@@ -172,12 +173,12 @@ Point FromJacobian(const JacobianPoint &P) {
   return {Field::Mul(P.X, P.Z), P.Y, Field::Mul(ZSquared, P.Z)};
 }
 
-// Doubling with a = -3 (Bernstein and Lange's "dbl-2001-b"):
+// Doubling with a = -3 (Bernstein and Lange's "dbl-2001-b"), given
+// Delta = Z^2:
 // alpha = 3 (X - Z^2)(X + Z^2), beta = X Y^2, X3 = alpha^2 - 8 beta,
 // Z3 = (Y + Z)^2 - Y^2 - Z^2, Y3 = alpha (4 beta - X3) - 8 Y^4.
 template <class Field>
-JacobianPoint DoubleJacobian(const JacobianPoint &P) {
-  const Element Delta = Field::Sqr(P.Z);
+JacobianPoint DoubleJacobian(const JacobianPoint &P, const Element &Delta) {
   const Element Gamma = Field::Sqr(P.Y);
   const Element Beta = Field::Mul(P.X, Gamma);
   const Element Alpha = Triple<Field>(Field::Mul(Field::Sub(P.X, Delta), Field::Add(P.X, Delta)));
@@ -193,7 +194,9 @@ JacobianPoint DoubleJacobian(const JacobianPoint &P) {
 // 2P for a homogeneous point, by way of Jacobian coordinates.
 template <class Field>
 Point DoublePoint(const Point &P) {
-  return FromJacobian<Field>(DoubleJacobian<Field>(ToJacobian<Field>(P)));
+  Element ZSquared;
+  const JacobianPoint Jacobian = ToJacobian<Field>(P, &ZSquared);
+  return FromJacobian<Field>(DoubleJacobian<Field>(Jacobian, ZSquared));
 }
 
 // Table[i] = (i + 1) * P: even multiples by doubling, odd ones by adding P.
@@ -215,9 +218,10 @@ Point MultiplyWith(const UINT8 *Scalar, const Point &P) {
   BuildTable<Field>(P, Table);
   Point Result = Lookup(Table, Recode(WindowBits(Limbs, DIGIT_COUNT - 1)));
   for (UINTN Digit = DIGIT_COUNT - 1; Digit-- > 0;) {
-    JacobianPoint Doubled = ToJacobian<Field>(Result);
+    Element ZSquared;
+    JacobianPoint Doubled = ToJacobian<Field>(Result, &ZSquared);
     for (UINTN Step = 0; Step < WINDOW_BITS; ++Step) {
-      Doubled = DoubleJacobian<Field>(Doubled);
+      Doubled = DoubleJacobian<Field>(Doubled, Step == 0 ? ZSquared : Field::Sqr(Doubled.Z));
     }
     Result = FromJacobian<Field>(Doubled);
     Result = AddPoints<Field>(Result, Lookup(Table, Recode(WindowBits(Limbs, Digit))));
