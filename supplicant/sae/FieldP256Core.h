@@ -223,6 +223,21 @@ constexpr Element SubModPrime(const Element &A, const Element &B) {
   return Difference;
 }
 
+// A / 2 mod p: an odd A is made even by adding p, and the 257-bit sum is
+// halved.
+constexpr Element HalveModPrime(const Element &A) {
+  const Element Addend = SelectByMask(MaskFromBit(A.Limb[0] & 1), PRIME, Element{});
+  Element Sum = {};
+  const UINT64 Carry = AddLimbs(A, Addend, Sum);
+  Element Half = {};
+#pragma GCC unroll 3
+  for (int Index = 0; Index < 3; ++Index) {
+    Half.Limb[Index] = (Sum.Limb[Index] >> 1) | (Sum.Limb[Index + 1] << 63);
+  }
+  Half.Limb[3] = (Sum.Limb[3] >> 1) | (Carry << 63);
+  return Half;
+}
+
 #if defined(__x86_64__)
 // The Montgomery product with MULX (a product that leaves the flags alone)
 // and ADCX/ADOX (two independent carry chains), on processors that have
@@ -356,6 +371,35 @@ inline __attribute__((always_inline)) Element SubModPrimeX64(const Element &A, c
   return {{R0, R1, R2, R3}};
 }
 
+// A / 2 mod p: p is added under a mask made from A's low bit, then the
+// 257-bit sum is shifted down.
+inline __attribute__((always_inline)) Element HalveModPrimeX64(const Element &A) {
+  UINT64 R0 = A.Limb[0], R1 = A.Limb[1], R2 = A.Limb[2], R3 = A.Limb[3], Mask, Low, Top, Carry;
+  __asm__(
+      "movq %[R0], %[Mask]\n\t"
+      "andq $1, %[Mask]\n\t"
+      "negq %[Mask]\n\t"
+      "movl $0xFFFFFFFF, %k[Low]\n\t"
+      "andq %[Mask], %[Low]\n\t"
+      "movq %[P3], %[Top]\n\t"
+      "andq %[Mask], %[Top]\n\t"
+      "xorl %k[Carry], %k[Carry]\n\t"
+      "addq %[Mask], %[R0]\n\t"
+      "adcq %[Low], %[R1]\n\t"
+      "adcq $0, %[R2]\n\t"
+      "adcq %[Top], %[R3]\n\t"
+      "adcq $0, %[Carry]\n\t"
+      "shrdq $1, %[R1], %[R0]\n\t"
+      "shrdq $1, %[R2], %[R1]\n\t"
+      "shrdq $1, %[R3], %[R2]\n\t"
+      "shrdq $1, %[Carry], %[R3]"
+      : [R0] "+r"(R0), [R1] "+r"(R1), [R2] "+r"(R2), [R3] "+r"(R3), [Mask] "=&r"(Mask), [Low] "=&r"(Low),
+        [Top] "=&r"(Top), [Carry] "=&r"(Carry)
+      : [P3] "m"(PRIME.Limb[3])
+      : "cc");
+  return {{R0, R1, R2, R3}};
+}
+
 inline __attribute__((always_inline)) Element MulMulxAdx(const Element &A, const Element &B) {
   // The accumulator's five limbs move up one register per row; the sixth
   // takes the reduction's carry.
@@ -387,6 +431,7 @@ struct PortableArithmetic {
   static inline __attribute__((always_inline)) Element Sub(const Element &A, const Element &B) {
     return SubModPrime(A, B);
   }
+  static inline __attribute__((always_inline)) Element Half(const Element &A) { return HalveModPrime(A); }
 };
 
 #if defined(__x86_64__)
@@ -403,6 +448,7 @@ struct MulxAdxArithmetic {
   static inline __attribute__((always_inline)) Element Sub(const Element &A, const Element &B) {
     return SubModPrimeX64(A, B);
   }
+  static inline __attribute__((always_inline)) Element Half(const Element &A) { return HalveModPrimeX64(A); }
 };
 #endif
 

@@ -150,11 +150,6 @@ struct JacobianPoint {
 
 template <class Field>
 Element Triple(const Element &A) { return Field::Add(Field::Add(A, A), A); }
-template <class Field>
-Element Quadruple(const Element &A) {
-  const Element Twice = Field::Add(A, A);
-  return Field::Add(Twice, Twice);
-}
 
 // (X Z : Y Z^2 : Z) for a homogeneous point; (1 : 1 : 0) for infinity. Z^2
 // is handed back for the first doubling.
@@ -174,20 +169,20 @@ Point FromJacobian(const JacobianPoint &P) {
 }
 
 // Doubling with a = -3 (Bernstein and Lange's "dbl-2001-b"), given
-// Delta = Z^2:
-// alpha = 3 (X - Z^2)(X + Z^2), beta = X Y^2, X3 = alpha^2 - 8 beta,
-// Z3 = (Y + Z)^2 - Y^2 - Z^2, Y3 = alpha (4 beta - X3) - 8 Y^4.
+// Delta = Z^2: alpha = 3 (X - Delta)(X + Delta), X3 = alpha^2 - 8 X Y^2,
+// Z3 = 2 Y Z, Y3 = alpha (4 X Y^2 - X3) - 8 Y^4. Built on (2Y)^2 = 4 Y^2,
+// which gives 4 X Y^2 as one product and 8 Y^4 as half its square, with
+// fewer additions than from Y^2.
 template <class Field>
 JacobianPoint DoubleJacobian(const JacobianPoint &P, const Element &Delta) {
-  const Element Gamma = Field::Sqr(P.Y);
-  const Element Beta = Field::Mul(P.X, Gamma);
+  const Element TwoY = Field::Add(P.Y, P.Y);
+  const Element FourYSquared = Field::Sqr(TwoY);
+  const Element FourBeta = Field::Mul(P.X, FourYSquared);
   const Element Alpha = Triple<Field>(Field::Mul(Field::Sub(P.X, Delta), Field::Add(P.X, Delta)));
-  const Element FourBeta = Quadruple<Field>(Beta);
   const Element X3 = Field::Sub(Field::Sqr(Alpha), Field::Add(FourBeta, FourBeta));
-  const Element Z3 = Field::Sub(Field::Sub(Field::Sqr(Field::Add(P.Y, P.Z)), Gamma), Delta);
-  const Element GammaSquared = Field::Sqr(Gamma);
-  const Element EightGammaSquared = Quadruple<Field>(Field::Add(GammaSquared, GammaSquared));
-  const Element Y3 = Field::Sub(Field::Mul(Alpha, Field::Sub(FourBeta, X3)), EightGammaSquared);
+  const Element Z3 = Field::Mul(TwoY, P.Z);
+  const Element EightYFourth = Field::Half(Field::Sqr(FourYSquared));
+  const Element Y3 = Field::Sub(Field::Mul(Alpha, Field::Sub(FourBeta, X3)), EightYFourth);
   return {X3, Y3, Z3};
 }
 
