@@ -9,6 +9,7 @@
 #include <Library/DebugLib.h>
 
 #include "sae/SaeContext.h"
+#include "sae/SaeH2e.h"
 
 constexpr UINT32 SUP_SERVICE_SIGNATURE  = SIGNATURE_32('S', 'U', 'P', 'S');
 constexpr UINT32 SUP_INSTANCE_SIGNATURE = SIGNATURE_32('S', 'U', 'P', 'I');
@@ -111,6 +112,8 @@ struct SUP_INSTANCE {
   UINT8        MfpCapable;
   UINT8        MfpRequired;
   SAE_CONTEXT  Sae;
+  UINT8        SaePweMethod;  // SAE_PWE_HUNTING_AND_PECKING or SAE_PWE_HASH_TO_ELEMENT
+  SAE_H2E_STATE SaeH2e;
   const VOID  *EapIdentity;
   UINT8        EapAuthMethod;
   UINTN        EapCaCertSize;

@@ -10,6 +10,7 @@
 #include "OwnElement.h"
 #include "wpa/Handshake.h"
 #include "Pmk.h"
+#include "sae/SaeConfig.h"
 #include "sae/SaeExchange.h"
 
 namespace {
@@ -88,6 +89,7 @@ EFI_STATUS SetPassword(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN DataSize
   Instance->PmkSource = SUP_PMK_SOURCE::Passphrase;
   SupRefreshPassphrasePmk(Instance);
   SupStartReplaySequence(Instance);
+  SaeForgetStalePt(Instance);
   return EFI_SUCCESS;
 }
 
@@ -100,6 +102,7 @@ EFI_STATUS SetSsid(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
   // A pass-phrase PMK follows its SSID whichever of the two is set last.
   SupRefreshPassphrasePmk(Instance);
   SupStartReplaySequence(Instance);
+  SaeForgetStalePt(Instance);
   return EFI_SUCCESS;
 }
 
@@ -110,6 +113,10 @@ EFI_STATUS SetStationMac(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
 }
 
 EFI_STATUS SetTargetMac(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
+  // An anti-clogging token is good for the access point that gave it only.
+  if (CompareMem(Instance->TargetMac, Data, sizeof(Instance->TargetMac)) != 0) {
+    SaeForgetAntiCloggingToken(Instance);
+  }
   CopyMem(Instance->TargetMac, Data, sizeof(Instance->TargetMac));
   return EFI_SUCCESS;
 }
@@ -157,6 +164,11 @@ constexpr SET_DATA_ENTRY SetDataTable[] = {
     // The peer's commit is checked field by field (status values 7-11).
     {EfiSupplicantSaeCommit, 0, SaeProcessPeerCommit},
     {EfiSupplicantSaeConfirm, SAE_CONFIRM_LEN, SaeVerifyPeerConfirm},
+    {EfiSupplicantSaePweMethod, 1, SaeSetPweMethod},
+    // Size 0 clears each of these.
+    {EfiSupplicantSaePasswordIdentifier, 0, SaeSetPasswordIdentifier},
+    {EfiSupplicantSaeAntiCloggingToken, 0, SaeSetAntiCloggingToken},
+    {EfiSupplicantSaeRejectedGroups, 0, SaeSetRejectedGroups},
 };
 
 // ---------------------------------------------------------------------------
@@ -335,8 +347,13 @@ EFI_STATUS GetPmk(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
 
 constexpr UINTN KeySize = sizeof(EFI_SUPPLICANT_KEY);
 constexpr UINTN KeyListSize = sizeof(EFI_SUPPLICANT_GTK_LIST);
-// Marks the one size that depends on the record: the stored pass phrase.
+// Mark the sizes that depend on the record: the stored pass phrase, the
+// SAE settings of variable length, and the own commit they shape.
 constexpr UINTN PasswordLength = ~(UINTN)0;
+constexpr UINTN SaePasswordIdLength = ~(UINTN)1;
+constexpr UINTN SaeTokenLength = ~(UINTN)2;
+constexpr UINTN SaeRejectedGroupsLength = ~(UINTN)3;
+constexpr UINTN SaeCommitLength = ~(UINTN)4;
 
 struct GET_DATA_ENTRY {
   EFI_SUPPLICANT_DATA_TYPE Type;
@@ -363,8 +380,12 @@ constexpr GET_DATA_ENTRY GetDataTable[] = {
     {EfiSupplicant80211IGTK, KeyListSize, KeyListSize, GetIgtkList},
     {EfiSupplicant80211PMK, SUP_PMK_LEN, SUP_PMK_LEN, GetPmk},
     {EfiSupplicant80211IGTKKey, KeySize, KeySize, GetIgtkKey},
-    {EfiSupplicantSaeCommit, SAE_COMMIT_LEN, SAE_COMMIT_LEN, SaeBuildOwnCommit},
+    {EfiSupplicantSaeCommit, SaeCommitLength, SaeCommitLength, SaeBuildOwnCommit},
     {EfiSupplicantSaeConfirm, SAE_CONFIRM_LEN, SAE_CONFIRM_LEN, SaeBuildOwnConfirm},
+    {EfiSupplicantSaePweMethod, 1, 1, SaeGetPweMethod},
+    {EfiSupplicantSaePasswordIdentifier, SaePasswordIdLength, SaePasswordIdLength, SaeGetPasswordIdentifier},
+    {EfiSupplicantSaeAntiCloggingToken, SaeTokenLength, SaeTokenLength, SaeGetAntiCloggingToken},
+    {EfiSupplicantSaeRejectedGroups, SaeRejectedGroupsLength, SaeRejectedGroupsLength, SaeGetRejectedGroups},
 };
 
 template <typename Entry, UINTN Count>
@@ -378,7 +399,20 @@ const Entry *FindEntry(const Entry (&Table)[Count], EFI_SUPPLICANT_DATA_TYPE Typ
 }
 
 UINTN ResolveSize(UINTN Size, const SUP_INSTANCE *Instance) {
-  return Size == PasswordLength ? Instance->PasswordLen : Size;
+  switch (Size) {
+    case PasswordLength:
+      return Instance->PasswordLen;
+    case SaePasswordIdLength:
+      return SaePasswordIdentifierSize(Instance);
+    case SaeTokenLength:
+      return SaeAntiCloggingTokenSize(Instance);
+    case SaeRejectedGroupsLength:
+      return SaeRejectedGroupsSize(Instance);
+    case SaeCommitLength:
+      return SaeOwnCommitSize(Instance);
+    default:
+      return Size;
+  }
 }
 
 }  // namespace
