@@ -4,8 +4,9 @@
 // password element PWE = val * PT of one pair of addresses.
 //
 // Everything that depends on the password runs on the fixed-size P-256
-// field: no branch and no memory access depends on it, so the time taken
-// does not tell anything about the password.
+// field, PWE = val * PT included (val is public, PT is not): no branch and
+// no memory access depends on the password, so the time taken does not
+// tell anything about it.
 #pragma once
 #include <uefi/Base.h>
 

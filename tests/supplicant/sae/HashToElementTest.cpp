@@ -6,6 +6,7 @@
 
 #include "CommitConfirm.h"
 #include "HashToElement.h"
+#include "crypto/Hmac.h"
 #include "PweReference.h"
 #include "vectors/SaeH2eVectors.h"
 
@@ -111,6 +112,22 @@ TEST_F(HashToElementTest, PweIsValTimesPtWhicheverSideAsks) {
   EcPoint First;
   ASSERT_EQ(mbedtls_ecp_copy(First, &Ctx_.Pwe), 0);
   EXPECT_EQ(ecc_point_check(Ctx_.Group, First), 0);
+  // The same product by the group layer: val from its definition.
+  const UINT8 Addresses[12] = {0x02, 0, 0, 0, 0, 0x0B, 0x02, 0, 0, 0, 0, 0x0A};
+  const UINT8 Zeros[32] = {};
+  UINT8 Hash[32];
+  hmac_sha256(Zeros, sizeof(Zeros), Addresses, sizeof(Addresses), Hash);
+  BigNum Val, OrderMinusOne, X, Y;
+  EcPoint PtPoint, Expected;
+  ASSERT_EQ(bignum_from_bytes(Val, Hash, 32), 0);
+  ASSERT_EQ(bignum_sub_int(OrderMinusOne, &Ctx_.Order, 1), 0);
+  ASSERT_EQ(bignum_mod(Val, Val, OrderMinusOne), 0);
+  ASSERT_EQ(bignum_add_int(Val, Val, 1), 0);
+  ASSERT_EQ(bignum_from_bytes(X, Pt, 32), 0);
+  ASSERT_EQ(bignum_from_bytes(Y, Pt + 32, 32), 0);
+  ASSERT_EQ(ecc_point_from_xy(Ctx_.Group, X, Y, PtPoint), 0);
+  ASSERT_EQ(ecc_point_mul(Ctx_.Group, Expected, Val, PtPoint), 0);
+  EXPECT_EQ(mbedtls_ecp_point_cmp(First, Expected), 0);
   ASSERT_EQ(sae_h2e_derive_pwe(&Ctx_, Pt, MacB, MacA), 0);
   EXPECT_EQ(mbedtls_ecp_point_cmp(First, &Ctx_.Pwe), 0) << "the order of the addresses matters";
   // Another pair of addresses, another element from the same PT.
