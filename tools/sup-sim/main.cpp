@@ -2,7 +2,9 @@
 // Wi-Fi station and plays the platform's connection manager against an
 // access point that speaks the line protocol on a peer process (ap-sim by
 // default). For wpa3-sae it first runs SAE through GetData/SetData of the
-// commit and confirm. Exit status 0 when the 4-way handshake completed (the
+// commit and confirm (hunting and pecking, or hash to element with
+// --sae-pwe h2e), handing an anti-clogging token the access point asks for
+// back to the driver. Exit status 0 when the 4-way handshake completed (the
 // driver built message 4), 1 when it did not, 2 for a usage error.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
@@ -31,6 +33,13 @@ struct Options {
   bool          Verbose = false;
   unsigned      TimeoutSeconds = 20;
 };
+
+// Status codes of SAE Authentication frames.
+constexpr std::uint16_t kStatusAntiCloggingTokenRequired = 76;
+constexpr std::uint16_t kStatusSaeHashToElement = 126;
+// Anti-clogging requests answered before the station gives up on an access
+// point that keeps asking.
+constexpr unsigned kMaxTokenRequests = 3;
 
 // What the run produced, for the report.
 struct Outcome {
@@ -74,6 +83,8 @@ class ConnectionManager {
   bool AnswerFrame(const Frame &F);
   bool AnswerAuthentication(const Frame &F);
   bool AnswerSae(const Authentication &Auth);
+  bool AnswerTokenRequest(const Authentication &Auth);
+  bool SendCommit();
   bool SendAssociationRequest();
   bool SendAuthentication(const Authentication &Auth, const std::string &What);
   bool AnswerEapol(const Bytes &Eapol);
@@ -89,6 +100,7 @@ class ConnectionManager {
   LineChannel   &Peer_;
   PcapWriter    &Pcap_;
   Outcome        Result_;
+  unsigned       TokenRequests_ = 0;
 };
 
 bool ConnectionManager::Send(const Bytes &Mpdu, const std::string &What) {
@@ -139,11 +151,65 @@ bool ConnectionManager::SendAssociationRequest() {
   return Send(BuildAssociationRequest(C.ApMac, C.StationMac, Request), "association request");
 }
 
+// A new own commit: status 126 under hash to element, else 0.
+bool ConnectionManager::SendCommit() {
+  Authentication Commit;
+  Commit.Algorithm = kAuthSae;
+  Commit.Status = Config().SaeH2e ? kStatusSaeHashToElement : 0;
+  EFI_STATUS Status = Driver_.SaeBody(EfiSupplicantSaeCommit, &Commit.Body);
+  if (Status != EFI_SUCCESS) {
+    Result_.Failure = "no SAE commit: " + StatusName(Status);
+    return false;
+  }
+  return SendAuthentication(Commit, "SAE commit");
+}
+
+// Status 76: the body after the group goes to the driver as it is (the
+// token, or its container element under hash to element), and the next
+// commit carries it.
+bool ConnectionManager::AnswerTokenRequest(const Authentication &Auth) {
+  if (++TokenRequests_ > kMaxTokenRequests) {
+    Result_.Failure = "the access point keeps asking for anti-clogging tokens";
+    return SendDrop("too-many-token-requests");
+  }
+  if (Auth.Body.size() < 2) {
+    Result_.Failure = "anti-clogging request without a group";
+    return SendDrop("sae-token-malformed");
+  }
+  EFI_STATUS Status = Driver_.Set(EfiSupplicantSaeAntiCloggingToken, Auth.Body.data() + 2, Auth.Body.size() - 2);
+  if (Status != EFI_SUCCESS) {
+    Result_.Failure = "anti-clogging token refused by the driver: " + StatusName(Status);
+    return SendDrop("sae-token-" + StatusName(Status));
+  }
+  Log("anti-clogging token of " + std::to_string(Auth.Body.size() - 2) + " bytes");
+  if (!SendCommit()) {
+    return SendDrop("no-commit");
+  }
+  return true;
+}
+
 // SAE: the access point's commit (transaction 1) is answered with the own
-// confirm, its confirm (transaction 2) with the association request.
+// confirm, its confirm (transaction 2) with the association request. Under
+// hash to element the driver reads the commit's status code before the
+// body, and refuses anything but 126.
 bool ConnectionManager::AnswerSae(const Authentication &Auth) {
+  if (Auth.Transaction == 1 && Auth.Status == kStatusAntiCloggingTokenRequired) {
+    return AnswerTokenRequest(Auth);
+  }
+  if (Auth.Transaction == 1 && Auth.Status == kStatusSaeHashToElement && !Config().SaeH2e) {
+    Result_.Failure = "the access point answered with hash to element; the station runs hunting and pecking";
+    return SendDrop("sae-commit-h2e-unexpected");
+  }
+  if (Auth.Status != 0 && !(Auth.Transaction == 1 && Auth.Status == kStatusSaeHashToElement)) {
+    Result_.Failure = "SAE refused by the access point with status " + std::to_string(Auth.Status);
+    return SendDrop("refused-" + std::to_string(Auth.Status));
+  }
   if (Auth.Transaction == 1) {
-    EFI_STATUS Status = Driver_.Set(EfiSupplicantSaeCommit, Auth.Body.data(), Auth.Body.size());
+    Bytes Commit = Auth.Body;
+    if (Config().SaeH2e) {
+      Commit.insert(Commit.begin(), {(std::uint8_t)Auth.Status, (std::uint8_t)(Auth.Status >> 8)});
+    }
+    EFI_STATUS Status = Driver_.Set(EfiSupplicantSaeCommit, Commit.data(), Commit.size());
     if (Status != EFI_SUCCESS) {
       // Plain values 7..11, not EFI error codes.
       Log("driver refused the SAE commit: " + std::to_string(Status));
@@ -180,11 +246,14 @@ bool ConnectionManager::AnswerAuthentication(const Frame &F) {
     std::cerr << "sup-sim: ignoring an unexpected authentication frame\n";
     return SendDrop("unexpected-frame");
   }
+  if (Sae) {
+    return AnswerSae(Auth);
+  }
   if (Auth.Status != 0) {
     Result_.Failure = "authentication refused with status " + std::to_string(Auth.Status);
     return SendDrop("auth-refused");
   }
-  return Sae ? AnswerSae(Auth) : SendAssociationRequest();
+  return SendAssociationRequest();
 }
 
 bool ConnectionManager::AnswerFrame(const Frame &F) {
@@ -233,16 +302,14 @@ bool ConnectionManager::Answer(const std::string &Line) {
 }
 
 Outcome ConnectionManager::Run(Clock::time_point Deadline) {
-  Authentication Auth;  // Open System, transaction 1
   if (Config().Security.Auth == AuthAlgorithm::Sae) {
-    Auth.Algorithm = kAuthSae;
-    EFI_STATUS Status = Driver_.SaeBody(EfiSupplicantSaeCommit, &Auth.Body);
-    if (Status != EFI_SUCCESS) {
-      Result_.Failure = "no SAE commit: " + StatusName(Status);
+    if (!SendCommit()) {
+      if (Result_.Failure.empty()) {
+        Result_.Failure = "the access point is gone";
+      }
       return Result_;
     }
-  }
-  if (!SendAuthentication(Auth, Auth.Algorithm == kAuthSae ? "SAE commit" : "authentication")) {
+  } else if (!SendAuthentication(Authentication{}, "authentication")) {  // Open System, transaction 1
     Result_.Failure = "the access point is gone";
     return Result_;
   }
@@ -295,6 +362,9 @@ std::string DefaultPeerCommand(const Options &Opts, const char *Argv0) {
   Command << Quote(ApSim.string()) << " --mode " << C.Security.Name << " --ssid " << Quote(C.Ssid)
           << " --passphrase " << Quote(C.Passphrase) << " --ap-mac " << FormatMac(C.ApMac) << " --sta-mac "
           << FormatMac(C.StationMac) << " --mfp " << MfpName(C.MfpSetting) << " --timeout " << Opts.TimeoutSeconds;
+  if (!C.PasswordId.empty()) {
+    Command << " --password-id " << Quote(C.PasswordId);
+  }
   return Command.str();
 }
 
@@ -313,6 +383,10 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   App.add_flag("--json", Opts->Json, "print a JSON summary on standard output");
   App.add_option("--timeout", Opts->TimeoutSeconds, "seconds for the whole exchange (default 20)");
   App.add_flag("--verbose", Opts->Verbose, "log every frame on standard error");
+  std::string PweText = "hnp";
+  App.add_option("--sae-pwe", PweText, "hnp|h2e: SAE password element by hunting and pecking or hash to element "
+                                      "(default hnp)");
+  App.add_option("--password-id", C.PasswordId, "SAE password identifier (with --sae-pwe h2e)");
   try {
     App.parse(argc, argv);
   } catch (const CLI::ParseError &Error) {
@@ -333,6 +407,15 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   if (C.Ssid.empty() || C.Ssid.size() > 32 || C.Passphrase.size() < 8 || C.Passphrase.size() > 63 ||
       Opts->TimeoutSeconds == 0) {
     std::cerr << "sup-sim: the SSID takes 1..32 bytes, the pass phrase 8..63 characters, the timeout > 0\n";
+    return 2;
+  }
+  if (PweText != "hnp" && PweText != "h2e") {
+    std::cerr << "sup-sim: --sae-pwe must be hnp or h2e\n";
+    return 2;
+  }
+  C.SaeH2e = PweText == "h2e";
+  if (!C.PasswordId.empty() && (!C.SaeH2e || C.PasswordId.size() > 254)) {
+    std::cerr << "sup-sim: --password-id takes 1..254 bytes and needs --sae-pwe h2e\n";
     return 2;
   }
   // WPA3 requires management-frame protection to be at least offered.
