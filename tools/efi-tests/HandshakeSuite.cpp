@@ -217,8 +217,8 @@ void RunCase(TestReporter &Report, const HANDSHAKE_CASE &Case) {
 }  // namespace
 
 void RunSaeHandshakes(TestReporter &Report, const TestChild &Child, const UINT8 *StaMac, const UINT8 *ApAddress,
-                      const UINT8 *Pmk) {
-  static constexpr HANDSHAKE_CASE Sae = {"wpa3-sae-mfp", authenticator::MODE::Wpa3Sae, 8, true};
+                      const UINT8 *Pmk, const CHAR8 *Name) {
+  const HANDSHAKE_CASE Sae = {Name, authenticator::MODE::Wpa3Sae, 8, true};
   HandshakeRun Run(Report, Child, Sae, StaMac, ApAddress);
   if (Run.StartWithPmk(Pmk)) {
     RunHandshakes(Run);
