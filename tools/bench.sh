@@ -99,7 +99,8 @@ ratio = connect / pbkdf2
 print("Wpa2Connect / Pbkdf2Psk = %.3f (goal <= 1.05): %s" % (ratio, "met" if ratio <= 1.05 else "MISSED"))
 mul, exp = best["BM_EcpMulP256"], best["BM_ModExpP256"]
 print("BM_EcpMulP256 %.0f us, BM_ModExpP256 %.1f us" % (mul / 1e3, exp / 1e3))
-for name in ("BM_SaeCommit", "BM_SaePeerCommit", "BM_Wpa3Connect"):
+for name in ("BM_SaeCommit", "BM_SaePeerCommit", "BM_Wpa3Connect", "BM_SaeH2ePt", "BM_SaeH2eCommit",
+             "BM_Wpa3ConnectH2e"):
     print("%-17s %6.0f us = %5.2f EcpMul = %6.1f ModExp" % (name, best[name] / 1e3, best[name] / mul, best[name] / exp))
 ratio = best["BM_Wpa3Connect"] / (3 * mul + 45 * exp)
 print("Wpa3Connect / (3 EcpMul + 45 ModExp) = %.3f (goal <= 1.0): %s" % (ratio, "met" if ratio <= 1.0 else "MISSED"))
