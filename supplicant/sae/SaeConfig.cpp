@@ -60,7 +60,10 @@ EFI_STATUS SaeSetPasswordIdentifier(SUP_INSTANCE *Instance, const UINT8 *Data, U
 }
 
 EFI_STATUS SaeGetPasswordIdentifier(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *DataSize) {
-  CopyMem(Data, Instance->SaeH2e.PasswordId, Instance->SaeH2e.PasswordIdLen);
+  // Data may be NULL when nothing is set.
+  if (Instance->SaeH2e.PasswordIdLen != 0) {
+    CopyMem(Data, Instance->SaeH2e.PasswordId, Instance->SaeH2e.PasswordIdLen);
+  }
   *DataSize = Instance->SaeH2e.PasswordIdLen;
   return EFI_SUCCESS;
 }
@@ -94,7 +97,9 @@ EFI_STATUS SaeSetAntiCloggingToken(SUP_INSTANCE *Instance, const UINT8 *Data, UI
 }
 
 EFI_STATUS SaeGetAntiCloggingToken(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *DataSize) {
-  CopyMem(Data, Instance->SaeH2e.Token, Instance->SaeH2e.TokenLen);
+  if (Instance->SaeH2e.TokenLen != 0) {
+    CopyMem(Data, Instance->SaeH2e.Token, Instance->SaeH2e.TokenLen);
+  }
   *DataSize = Instance->SaeH2e.TokenLen;
   return EFI_SUCCESS;
 }

@@ -24,7 +24,7 @@ struct StationConfig {
   // SAE: hash to element instead of hunting and pecking, and the password
   // identifier (hash to element only; empty for none).
   bool        SaeH2e = false;
-  std::string PasswordId;
+  std::string PasswordId = {};
 };
 
 // "EFI_PROTOCOL_ERROR" style name of a status.
