@@ -30,6 +30,7 @@ struct FORWARDER_STATE {
   BOOLEAN                         Once;
   EFI_EVENT                       ReadinessEvent;
   VOID                           *ReadinessRegistration;
+  EFI_EVENT                       PortEvent;  // until ready-to-boot closes it
 };
 constinit FORWARDER_STATE mForwarder = {};
 
@@ -111,6 +112,9 @@ VOID EFIAPI PortNotification(EFI_EVENT Event, VOID *) {
                   static_cast<UINT64>(XchPcdGet16(QUOR_BOOT_SCRIPT_PCD_PORT)), static_cast<UINTN>(1), &Value);
   }
   gBS->CloseEvent(Event);
+  if (Event == mForwarder.PortEvent) {
+    mForwarder.PortEvent = nullptr;
+  }
 }
 
 VOID FreeIfPresent(UINT8 *&Buffer) {
@@ -127,11 +131,20 @@ EFI_STATUS QuorBootScriptForwarderBuffersConstructor() {
   if (mForwarder.CommBuffer == nullptr) {
     return EFI_OUT_OF_RESOURCES;
   }
+  if (mForwarder.RecordBuffer != nullptr) {
+    return EFI_SUCCESS;
+  }
+  mForwarder.RecordBuffer =
+      static_cast<UINT8 *>(AllocateZeroPoolOfType(EfiRuntimeServicesData, QUOR_FORWARD_RECORD_BUFFER_SIZE));
   if (mForwarder.RecordBuffer == nullptr) {
-    mForwarder.RecordBuffer =
-        static_cast<UINT8 *>(AllocateZeroPoolOfType(EfiRuntimeServicesData, QUOR_FORWARD_RECORD_BUFFER_SIZE));
-    mForwarder.DataBuffer =
-        static_cast<UINT8 *>(AllocateZeroPoolOfType(EfiRuntimeServicesData, QUOR_FORWARD_DATA_BUFFER_SIZE));
+    return EFI_OUT_OF_RESOURCES;
+  }
+  mForwarder.DataBuffer =
+      static_cast<UINT8 *>(AllocateZeroPoolOfType(EfiRuntimeServicesData, QUOR_FORWARD_DATA_BUFFER_SIZE));
+  if (mForwarder.DataBuffer == nullptr) {
+    // A record buffer without its data buffer can never be sent.
+    FreeIfPresent(mForwarder.RecordBuffer);
+    return EFI_OUT_OF_RESOURCES;
   }
   return EFI_SUCCESS;
 }
@@ -141,11 +154,20 @@ EFI_STATUS QuorBootScriptForwarderConstructor() {
     return EFI_UNSUPPORTED;
   }
   EFI_EVENT Event = nullptr;
-  return gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_NOTIFY, PortNotification, nullptr, &gEfiEventReadyToBootGuid,
-                            &Event);
+  EFI_STATUS Status = gBS->CreateEventEx(EVT_NOTIFY_SIGNAL, TPL_NOTIFY, PortNotification, nullptr,
+                                         &gEfiEventReadyToBootGuid, &Event);
+  if (!EFI_ERROR(Status)) {
+    mForwarder.PortEvent = Event;
+  }
+  return Status;
 }
 
 VOID QuorBootScriptForwarderDestructor() {
+  // The notification would call into an image that is gone.
+  if (mForwarder.PortEvent != nullptr) {
+    gBS->CloseEvent(mForwarder.PortEvent);
+    mForwarder.PortEvent = nullptr;
+  }
   FreeIfPresent(mForwarder.CommBuffer);
   FreeIfPresent(mForwarder.RecordBuffer);
   FreeIfPresent(mForwarder.DataBuffer);

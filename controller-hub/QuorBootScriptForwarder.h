@@ -20,7 +20,8 @@ EFI_STATUS QuorBootScriptForwarderBuffersConstructor();
 // Constructor 11: the ready-to-boot port notification (system tables of
 // revision 2.0 and later; EFI_UNSUPPORTED before).
 EFI_STATUS QuorBootScriptForwarderConstructor();
-// Destructor: releases the buffers that exist.
+// Destructor: closes the port notification if it is still pending and
+// releases the buffers that exist.
 VOID QuorBootScriptForwarderDestructor();
 
 // The forwarder's Write, with the signature of EFI_S3_SAVE_STATE_PROTOCOL.Write:

@@ -16,6 +16,7 @@ constexpr UINT32 AssertBootAllocation = 0x80137;
 
 constinit QUOR_HEAP_BUFFER_PROTOCOL mHeapInterface = {QUOR_HEAP_BUFFER_PROTOCOL_REVISION, {nullptr, nullptr}};
 constinit LIST_ENTRY *mListHead = nullptr;
+constinit EFI_HANDLE mHeapHandle = nullptr;  // where this image published mHeapInterface
 
 QUOR_HEAP_NODE *NodeOf(LIST_ENTRY *Link) { return reinterpret_cast<QUOR_HEAP_NODE *>(Link); }
 UINT8 *BufferOf(QUOR_HEAP_NODE *Node) { return reinterpret_cast<UINT8 *>(Node + 1); }
@@ -98,6 +99,17 @@ VOID MigrateHeapHob(const QUOR_HEAP_HOB_HEADER *Header) {
   CopyMem(&Node->Signature, Header, sizeof(QUOR_HEAP_HOB_HEADER));
   CopyMem(BufferOf(Node), Header + 1, Header->BufferSize);
 }
+
+VOID UnlinkAndFree(QUOR_HEAP_NODE *Node) {
+  RemoveEntryList(&Node->Link);
+  FreePool(Node);
+}
+
+VOID FreeOwnList() {
+  while (!IsListEmpty(&mHeapInterface.ListHead)) {
+    UnlinkAndFree(NodeOf(GetFirstNode(&mHeapInterface.ListHead)));
+  }
+}
 }  // namespace
 
 UINTN QuorHeapFind(UINT32 Handle, UINT8 **Buffer, UINT32 *Size) {
@@ -109,6 +121,15 @@ UINTN QuorHeapFind(UINT32 Handle, UINT8 **Buffer, UINT32 *Size) {
     *Size = Node != nullptr ? Node->BufferSize : 0;
   }
   return Node != nullptr ? QUOR_HEAP_SUCCESS : QUOR_HEAP_NOT_FOUND;
+}
+
+UINTN QuorHeapFree(UINT32 Handle) {
+  QUOR_HEAP_NODE *Node = FindNode(Handle);
+  if (Node == nullptr) {
+    return QUOR_HEAP_NOT_FOUND;
+  }
+  UnlinkAndFree(Node);
+  return QUOR_HEAP_SUCCESS;
 }
 
 UINTN QuorHeapAllocate(UINT32 Size, UINT32 Handle, UINT8 Persistence, UINT8 **Buffer) {
@@ -143,12 +164,32 @@ EFI_STATUS QuorHeapBufferLibConstructor() {
                                          &mHeapInterface);
   if (EFI_ERROR(Status)) {
     XchAssertStop(AssertProtocolInstall);
+  } else {
+    mHeapHandle = Handle;
   }
   return Status;
+}
+
+VOID QuorHeapBufferLibDestructor() {
+  if (mListHead != &mHeapInterface.ListHead) {
+    return;  // the list belongs to the module that published it
+  }
+  if (mHeapHandle != nullptr) {
+    if (EFI_ERROR(gBS->UninstallProtocolInterface(mHeapHandle, &gQuorHeapBufferProtocolGuid, &mHeapInterface))) {
+      return;  // still in use: the list must stay
+    }
+    mHeapHandle = nullptr;
+  }
+  // Nobody can reach these nodes any more.
+  FreeOwnList();
+  mListHead = nullptr;
 }
 
 LIST_ENTRY *QuorHeapBufferListHead() { return mListHead; }
 
 // The interface may still be installed (and its list in use); the
 // constructor starts it afresh when it installs it again.
-VOID QuorHeapBufferResetState() { mListHead = nullptr; }
+VOID QuorHeapBufferResetState() {
+  mListHead = nullptr;
+  mHeapHandle = nullptr;
+}

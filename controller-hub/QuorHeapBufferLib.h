@@ -46,6 +46,11 @@ constexpr UINT8 QUOR_HEAP_PERSIST_RUNTIME = 8;  // the only persistence kept pas
 // start one (seeded from the HEAP hand-off blocks) and publish it.
 EFI_STATUS QuorHeapBufferLibConstructor();
 
+// Destructor (the entry failed and the image goes away): withdraws the heap
+// buffer protocol this image published and frees the buffers on its list.
+// A list adopted from another module stays as it is.
+VOID QuorHeapBufferLibDestructor();
+
 // Head of the shared list (NULL before the constructor).
 LIST_ENTRY *QuorHeapBufferListHead();
 
@@ -58,6 +63,10 @@ UINTN QuorHeapFind(UINT32 Handle, UINT8 **Buffer, UINT32 *Size);
 // QUOR_HEAP_DUPLICATE when Handle exists (nothing is allocated),
 // QUOR_HEAP_OUT_OF_MEMORY when the pool has no room.
 UINTN QuorHeapAllocate(UINT32 Size, UINT32 Handle, UINT8 Persistence, UINT8 **Buffer);
+
+// Unlinks and frees the first buffer with Handle: QUOR_HEAP_SUCCESS, or
+// QUOR_HEAP_NOT_FOUND.
+UINTN QuorHeapFree(UINT32 Handle);
 
 // Takes over the buffers of the HEAP hand-off blocks (run by the constructor
 // when it starts the list). A block whose data is shorter than its header

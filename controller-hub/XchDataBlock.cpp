@@ -40,6 +40,8 @@ constexpr UINT32 Fixed3D = 0xFEB00000;
 constexpr UINT32 Fixed273 = 0xFED00000;
 constexpr UINT8 LatePortValue = 0xBB;
 
+constinit XCH_BYTE_TABLE mPlatformMmioTable = {nullptr, 0};
+
 // The hand-off block's bytes, each only where the HOB really has it.
 VOID CopyHob(UINT8 *Block, const EFI_HOB_GUID_TYPE *Hob) {
   const UINT8 *Bytes = reinterpret_cast<const UINT8 *>(Hob);
@@ -76,9 +78,19 @@ VOID ReadPcdField(UINT8 *Block, const XCH_PCD_FIELD &Field) {
   }
 }
 
+// The Env programming walks this table; only the PCD knows where it ends.
+VOID RememberPlatformMmioTable(const UINT8 *Block, const XCH_PCD_FIELD &Field) {
+  if (Field.Offset == XCH_BLK_PLATFORM_MMIO) {
+    mPlatformMmioTable = {reinterpret_cast<const UINT8 *>(
+                              static_cast<UINTN>(XchReadField<UINT64>(Block, XCH_BLK_PLATFORM_MMIO))),
+                          XchPcdGetSize(Field.Token)};
+  }
+}
+
 VOID ReadPcdFields(UINT8 *Block) {
   for (const XCH_PCD_FIELD &Field : XchDataBlockPcdFields) {
     ReadPcdField(Block, Field);
+    RememberPlatformMmioTable(Block, Field);
     if (Field.Token == 609 && XchPcdGet8(PcdFixedCpuFlagToken) != 0) {
       XchWriteField<UINT32>(Block, 0x51, 1);
     }
@@ -173,6 +185,7 @@ UINT16 XchLegacyRoutingWord(const UINT8 Ranges[4]) {
 }
 
 VOID XchBuildDataBlock(UINT8 *Block) {
+  mPlatformMmioTable = {nullptr, 0};
   CopyMem(Block, XchDataBlockTemplate.Bytes, XCH_DATA_BLOCK_SIZE);
   const EFI_HOB_GUID_TYPE *Hob = XchFindFirstGuidHob(&gXchDataHobGuid);
   if (Hob == nullptr) {
@@ -188,3 +201,7 @@ VOID XchBuildDataBlock(UINT8 *Block) {
   BuildLegacyRouting(Block);
   StoreTail(Block);
 }
+
+XCH_BYTE_TABLE XchPlatformMmioTable() { return mPlatformMmioTable; }
+
+VOID XchDataBlockResetState() { mPlatformMmioTable = {nullptr, 0}; }

@@ -17,6 +17,7 @@ constexpr UINTN XCH_BLK_UART_OPTIONS     = 0x1A;  // u8 (PCD 769)
 constexpr UINTN XCH_BLK_FIXED_ROUTING    = 0x1B;  // 10 bytes
 constexpr UINTN XCH_BLK_SERIAL_BYTES     = 0x25;  // 8 bytes (PCD 929)
 constexpr UINTN XCH_BLK_DEVICE_PRESENT   = 0x2D;  // u16, template only
+constexpr UINTN XCH_BLK_PLATFORM_MMIO    = 0x57;  // u64 address of an ACPI MMIO byte table (PCD 259), 0 = none
 constexpr UINTN XCH_BLK_FIXED_3D         = 0x3D;  // u32, 0xFEB00000 once built
 constexpr UINTN XCH_BLK_FIXED_273        = 0x273; // u32, 0xFED00000 once built
 constexpr UINTN XCH_BLK_LATE_PORT_VALUE  = 0x368; // u8
@@ -179,6 +180,18 @@ inline constexpr XCH_LEGACY_UART XchLegacyUarts[] = {
 
 // Builds the block at Block (XCH_DATA_BLOCK_SIZE bytes).
 VOID XchBuildDataBlock(UINT8 *Block);
+
+// A byte table a block field points to, with the size its PCD gave.
+struct XCH_BYTE_TABLE {
+  const UINT8 *Address;
+  UINTN        Size;
+};
+// The ACPI MMIO byte table the last build took from PCD 259 for
+// XCH_BLK_PLATFORM_MMIO (the shared layout has no room for its size);
+// {NULL, 0} when the build did not read the PCD.
+XCH_BYTE_TABLE XchPlatformMmioTable();
+
+VOID XchDataBlockResetState();
 
 // Builder step: the device-flag fix-ups from the u16 at 0x2D.
 VOID XchApplyDeviceFixups(UINT8 *Block);

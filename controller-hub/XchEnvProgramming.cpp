@@ -20,7 +20,6 @@ constexpr UINTN BlkSubsystemId14Fn6 = 0x163;     // u32, 0 skips the write
 constexpr UINTN BlkOption353 = 0x353;            // u8
 constexpr UINTN BlkOption342 = 0x342;            // u8
 constexpr UINTN BlkOption51 = 0x51;              // u32, low two bits used
-constexpr UINTN BlkPlatformMmioTable = 0x57;     // u64 address of an ACPI MMIO byte table, 0 = none
 constexpr UINTN BlkOption271 = 0x271;            // u8
 constexpr UINTN BlkOption272 = 0x272;            // u8
 constexpr UINTN BlkOption66 = 0x66;              // u8
@@ -153,10 +152,19 @@ VOID ProgramIndexedRegisters1E88() {
   Modify32(0xFED81110, 0, 9);
 }
 
+// The table from PCD 259 ends within the PCD's size. One that a consumer of
+// the init protocol put in the block after the build is its own to vouch for.
 VOID ApplyPlatformMmioTable(const UINT8 *Block) {
-  UINT64 Address = XchReadField<UINT64>(Block, BlkPlatformMmioTable);
-  if (Address != 0) {
-    XchAcpiMmioByteTable(reinterpret_cast<const UINT8 *>(static_cast<UINTN>(Address)));
+  const auto *Table =
+      reinterpret_cast<const UINT8 *>(static_cast<UINTN>(XchReadField<UINT64>(Block, XCH_BLK_PLATFORM_MMIO)));
+  if (Table == nullptr) {
+    return;
+  }
+  XCH_BYTE_TABLE FromPcd = XchPlatformMmioTable();
+  if (Table == FromPcd.Address) {
+    XchAcpiMmioByteTable(Table, FromPcd.Size);
+  } else {
+    XchAcpiMmioByteTable(Table);
   }
 }
 

@@ -24,7 +24,29 @@ UINT64 ReadValue(const UINT8 *Bytes, UINTN Size) {
   return Value;
 }
 
-// Asks the extension for the table and keeps it in heap buffer NVDT.
+// Has the extension copy the table into Buffer, which has Room bytes for it
+// and the guard after them.
+UINTN FillTable(UINT8 *Buffer, UINT32 Room, UINT32 *Size) {
+  XchWriteField<UINT32>(Buffer, Room + XCH_IDS_NV_GUARD_OFFSET, XCH_IDS_NV_GUARD);
+  XCH_IDS_NV_REQUEST Request = {Buffer, Size};
+  if (XchIdsHookExtensionCall(XCH_IDS_HOOK_NV_TABLE, &Request) != XCH_IDS_HOOK_SUCCESS) {
+    XchAssertStop(AssertTableFailed);
+    XchDebugPrint(XCH_DBG_MMIO, "GetIdsNvTable Status return fail, exit\n");
+    return XCH_IDS_NV_FAILED;
+  }
+  // The guard is checked where it was written: a table shorter than
+  // announced leaves it alone, and a size beyond the room given is an
+  // overrun however the guard looks.
+  if (*Size > Room || XchReadField<UINT32>(Buffer, Room + XCH_IDS_NV_GUARD_OFFSET) != XCH_IDS_NV_GUARD) {
+    XchDebugPrint(XCH_DBG_MMIO, "CBS data exceed the boundary\n");
+    XchAssertStop(AssertGuardOverwritten);
+    return XCH_IDS_NV_OVERRUN;
+  }
+  return XCH_IDS_NV_FOUND;
+}
+
+// Asks the extension for the table and keeps it in heap buffer NVDT; a
+// failed fetch keeps nothing.
 UINTN FetchTable(UINT8 **Table, UINT32 *TableSize) {
   UINT32 Size = 0;
   XCH_IDS_NV_REQUEST Request = {nullptr, &Size};
@@ -45,21 +67,14 @@ UINTN FetchTable(UINT8 **Table, UINT32 *TableSize) {
     XchDebugPrint(XCH_DBG_MMIO, "Allocate Heap fail, exit\n");
     return Status != QUOR_HEAP_SUCCESS ? Status : XCH_IDS_NV_FAILED;
   }
+  Status = FillTable(*Table, Room, &Size);
+  if (Status != XCH_IDS_NV_FOUND) {
+    // A later lookup must ask again, not parse what this fetch left.
+    QuorHeapFree(XCH_IDS_NV_HEAP_HANDLE);
+    *Table = nullptr;
+    return Status;
+  }
   *TableSize = Room + XCH_IDS_NV_SLACK;
-  XchWriteField<UINT32>(*Table, Room + XCH_IDS_NV_GUARD_OFFSET, XCH_IDS_NV_GUARD);
-  Request.Buffer = *Table;
-  if (XchIdsHookExtensionCall(XCH_IDS_HOOK_NV_TABLE, &Request) != XCH_IDS_HOOK_SUCCESS) {
-    XchAssertStop(AssertTableFailed);
-    XchDebugPrint(XCH_DBG_MMIO, "GetIdsNvTable Status return fail, exit\n");
-    return XCH_IDS_NV_FAILED;
-  }
-  // The guard sits after the returned size; a size beyond the room given is
-  // an overrun already, and its guard position lies outside the buffer.
-  if (Size > Room || XchReadField<UINT32>(*Table, Size + XCH_IDS_NV_GUARD_OFFSET) != XCH_IDS_NV_GUARD) {
-    XchDebugPrint(XCH_DBG_MMIO, "CBS data exceed the boundary\n");
-    XchAssertStop(AssertGuardOverwritten);
-    return XCH_IDS_NV_OVERRUN;
-  }
   return XCH_IDS_NV_FOUND;
 }
 

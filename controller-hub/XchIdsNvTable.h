@@ -29,7 +29,8 @@ typedef struct {
   UINT32 *Size;
 } XCH_IDS_NV_REQUEST;
 
-// Looks up option Id. Each record walked leaves its value (zero-extended) in
+// Looks up option Id. A fetch that fails or overruns keeps no table, so the
+// next lookup asks the extension again. Each record walked leaves its value (zero-extended) in
 // *Value, so a miss leaves the last record's value there; callers use *Value
 // only on XCH_IDS_NV_FOUND. Never reads past the heap buffer holding the
 // table: a table without its end, or whose last record runs past the buffer,

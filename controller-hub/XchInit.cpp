@@ -14,6 +14,7 @@ constexpr UINT32 SystemTableRevision2 = 0x20000;
 
 constinit XCH_PRIVATE *mPrivate = nullptr;
 constinit VOID *mPciIoRegistration = nullptr;
+constinit EFI_EVENT mMidEvent = nullptr;  // until XchInitMid closes it
 
 VOID FillPrivate(XCH_PRIVATE *Private, UINT8 *DataBlock) {
   Private->Signature = XCH_PRIVATE_SIGNATURE;
@@ -31,8 +32,24 @@ VOID FillPrivate(XCH_PRIVATE *Private, UINT8 *DataBlock) {
 VOID RegisterMidPhase(UINT8 *DataBlock) {
   EFI_EVENT Event = nullptr;
   if (!EFI_ERROR(gBS->CreateEvent(EVT_NOTIFY_SIGNAL, TPL_NOTIFY, XchInitMid, DataBlock, &Event))) {
+    mMidEvent = Event;
     gBS->RegisterProtocolNotify(&gEfiPciIoProtocolGuid, Event, &mPciIoRegistration);
   }
+}
+
+VOID CloseIfOpen(EFI_EVENT &Event) {
+  if (Event != nullptr) {
+    gBS->CloseEvent(Event);
+    Event = nullptr;
+  }
+}
+
+// A failing entry gets its image unloaded: the phases it registered and the
+// protocol that publishes the mapping service must not outlive it.
+VOID WithdrawPhases(EFI_HANDLE ImageHandle, XCH_PRIVATE *Private) {
+  CloseIfOpen(mMidEvent);
+  CloseIfOpen(Private->Interface.LateEvent);
+  gBS->UninstallProtocolInterface(ImageHandle, &gXchInitProtocolGuid, &Private->Interface);
 }
 }  // namespace
 
@@ -64,6 +81,9 @@ EFI_STATUS XchInitEnv(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
                        &Private->Interface.LateEvent);
   }
   Status = gBS->InstallProtocolInterface(&ImageHandle, &gXchInitDoneProtocolGuid, EFI_NATIVE_INTERFACE, nullptr);
+  if (EFI_ERROR(Status)) {
+    WithdrawPhases(ImageHandle, Private);
+  }
   XchTestPoint(0xAF15);
   return Status;
 }
@@ -74,6 +94,9 @@ VOID EFIAPI XchInitMid(EFI_EVENT Event, VOID *DataBlock) {
   XchRunTaskTable(XchInitMidTaskTable, static_cast<UINT8 *>(DataBlock));
   XchDebugPrint(XCH_DBG_TRACE, "  XchInitMid Exit... Status = [0x%x]\n", 0);
   gBS->CloseEvent(Event);
+  if (Event == mMidEvent) {
+    mMidEvent = nullptr;
+  }
 }
 
 VOID EFIAPI XchInitLate(EFI_EVENT Event, VOID *DataBlock) {
@@ -97,4 +120,5 @@ XCH_PRIVATE *XchPrivate() { return mPrivate; }
 VOID XchInitResetState() {
   mPrivate = nullptr;
   mPciIoRegistration = nullptr;
+  mMidEvent = nullptr;
 }

@@ -8,6 +8,7 @@
 #include "QuorHeapBufferLib.h"
 #include "QuorS3SaveLib.h"
 #include "XchBootScriptEntries.h"
+#include "XchDataBlock.h"
 #include "XchDebug.h"
 #include "XchDebugChannels.h"
 #include "XchDelay.h"
@@ -40,8 +41,11 @@ VOID RunLibraryConstructors(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTabl
   }
 }
 
+// The image is unloaded after a failed entry: nothing of it may stay
+// reachable, so everything the constructors registered goes, latest first.
 VOID RunLibraryDestructors() {
   QuorBootScriptForwarderDestructor();
+  QuorHeapBufferLibDestructor();
   QuorS3SaveLibDestructor();
 }
 }  // namespace
@@ -61,6 +65,7 @@ VOID XchKryDxeResetModuleState() {
   QuorCfgPcdBufResetState();
   QuorHeapBufferResetState();
   QuorS3SaveLibResetState();
+  XchDataBlockResetState();
   XchDebugResetState();
   XchDelayResetState();
   XchDxeServicesResetState();

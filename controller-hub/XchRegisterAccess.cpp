@@ -24,6 +24,8 @@ constexpr UINT32 AbOffsetMask = 0x1FFFFFFF;
 constexpr UINT8 PciTableSwitch = 0xFF;
 constexpr UINT8 AcpiMmioTableSignature[4] = {0x00, 0x00, 0xB0, 0xAC};
 constexpr UINT8 AcpiMmioBlockLimit = 0x1D;
+constexpr UINTN AcpiMmioEntryBytes = 4;  // block, register, AND mask, OR value
+constexpr UINTN UnknownTableSize = ~UINTN{0};  // the table's own end entry bounds it
 
 constexpr UINT8 PlainWidth(UINT8 WidthCode) { return WidthCode & ~XCH_WIDTH_S3; }
 constexpr UINTN PcieAddress(UINT32 RawOffset) { return XCH_PCIE_BASE + RawOffset; }
@@ -90,6 +92,16 @@ VOID PciByteModify(UINT32 RawOffset, UINT8 AndMask, UINT8 OrValue) {
   }
   UINTN Address = PcieAddress(RawOffset);
   MmioWrite8(Address, static_cast<UINT8>((MmioRead8(Address) & AndMask) | OrValue));
+}
+
+VOID ApplyAcpiMmioEntry(const UINT8 *Entry) {
+  UINTN Address = XCH_ACPI_MMIO_BASE + Entry[0] * 0x100u + Entry[1];
+  MmioWrite8(Address, static_cast<UINT8>((MmioRead8(Address) & Entry[2]) | Entry[3]));
+}
+
+VOID ReportMissingEnd(UINTN Size) {
+  XchDebugPrint(XCH_DBG_ERROR, "ACPI MMIO byte table ends at %u bytes without its end entry\n",
+                static_cast<UINT32>(Size));
 }
 }  // namespace
 
@@ -216,17 +228,30 @@ VOID XchPciByteTable(const UINT8 *Table, UINTN Units) {
   }
 }
 
-VOID XchAcpiMmioByteTable(const UINT8 *Table) {
+VOID XchAcpiMmioByteTable(const UINT8 *Table, UINTN Size) {
+  if (Size < sizeof(AcpiMmioTableSignature)) {
+    ReportMissingEnd(Size);
+    return;
+  }
   for (UINTN Index = 0; Index < sizeof(AcpiMmioTableSignature); ++Index) {
     if (Table[Index] != AcpiMmioTableSignature[Index]) {
       return;
     }
   }
-  for (const UINT8 *Entry = Table + sizeof(AcpiMmioTableSignature); Entry[0] < AcpiMmioBlockLimit; Entry += 4) {
-    UINTN Address = XCH_ACPI_MMIO_BASE + Entry[0] * 0x100u + Entry[1];
-    MmioWrite8(Address, static_cast<UINT8>((MmioRead8(Address) & Entry[2]) | Entry[3]));
+  // Offset never passes Size: an entry is applied only when all of it is there.
+  for (UINTN Offset = sizeof(AcpiMmioTableSignature);; Offset += AcpiMmioEntryBytes) {
+    if (Offset < Size && Table[Offset] >= AcpiMmioBlockLimit) {
+      return;
+    }
+    if (Size - Offset < AcpiMmioEntryBytes) {
+      ReportMissingEnd(Size);
+      return;
+    }
+    ApplyAcpiMmioEntry(Table + Offset);
   }
 }
+
+VOID XchAcpiMmioByteTable(const UINT8 *Table) { XchAcpiMmioByteTable(Table, UnknownTableSize); }
 
 UINT32 XchDfRead(UINT32 Function, UINT32 Offset) {
   if (Function > 7) {

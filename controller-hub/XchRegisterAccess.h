@@ -60,6 +60,9 @@ VOID XchPciByteTable(const UINT8 *Table, UINTN Units);
 // ACPI MMIO byte table: 00 00 B0 AC, then {block, register, AND, OR} entries
 // up to one whose block is 0x1D or more.
 VOID XchAcpiMmioByteTable(const UINT8 *Table);
+// The same within Size bytes: a table that reaches them without its end
+// entry stops there (an entry cut short is not applied) and says so.
+VOID XchAcpiMmioByteTable(const UINT8 *Table, UINTN Size);
 
 // Data fabric register (bus 0, device 0x18, function 0-7).
 UINT32 XchDfRead(UINT32 Function, UINT32 Offset);

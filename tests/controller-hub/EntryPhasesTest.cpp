@@ -5,6 +5,7 @@
 
 #include <uefi/Protocol/S3SaveState.h>
 
+#include "Protocol/QuorHeapBuffer.h"
 #include "Protocol/XchInitProtocol.h"
 #include "QuorS3SaveLib.h"
 #include "XchDebug.h"
@@ -293,6 +294,52 @@ TEST_F(EntryPhasesTest, AFailedEntryReleasesTheForwarderBuffersAndClosesTheS3Eve
   EXPECT_EQ(Runtime, 2u);
   ReadyToBoot();
   EXPECT_EQ(DebugLinesWith("QuorS3SaveCloseTableCallBack"), 0u);
+}
+
+// The image is gone after a failed entry: ready-to-boot must not reach its
+// boot-script port notification, and its heap buffer list is no longer
+// published (the pool check sees any of its buffers left behind).
+TEST_F(EntryPhasesTest, AFailedEntryLeavesNoNotificationOrHeapProtocolBehind) {
+  Profile.HeapHobs.push_back({0x1234, 1, 1, {1, 2, 3, 4}, std::nullopt});
+  StartPlatform();
+  XchKryDxeResetModuleState();
+  EFI_HANDLE Image = Env().LoadImage(XchKryDxeModuleEntry);
+  Env().Pool().FailAllocationsAfter(5);  // the private record is the sixth
+  EXPECT_EQ(Env().StartImage(Image), EFI_OUT_OF_RESOURCES);
+  Env().Pool().StopFailing();
+  VOID *Interface = nullptr;
+  EXPECT_EQ(BS()->LocateProtocol(&gQuorHeapBufferProtocolGuid, nullptr, &Interface), EFI_NOT_FOUND);
+  size_t ScriptEntries = Platform().BootScript().size();
+  ReadyToBoot();
+  EXPECT_EQ(Platform().BootScript().size(), ScriptEntries) << "the 0xB4 port write of the forwarder";
+}
+
+// Init-done fails after the init protocol and both phase notifications are
+// in place: none of them may survive the unloaded image.
+TEST_F(EntryPhasesTest, AFailedInitDoneInstallationWithdrawsThePhasesAndTheInitProtocol) {
+  StartPlatform();
+  XchKryDxeResetModuleState();
+  EFI_HANDLE Image = Env().LoadImage(XchKryDxeModuleEntry);
+  ASSERT_EQ(BS()->InstallProtocolInterface(&Image, &gXchInitDoneProtocolGuid, EFI_NATIVE_INTERFACE, nullptr),
+            EFI_SUCCESS);
+  EXPECT_EQ(Env().StartImage(Image), EFI_INVALID_PARAMETER);
+  VOID *Interface = nullptr;
+  EXPECT_EQ(BS()->LocateProtocol(&gXchInitProtocolGuid, nullptr, &Interface), EFI_NOT_FOUND);
+  InstallPciIo();
+  ReadyToBoot();
+  EXPECT_EQ(DebugLinesWith("XchInitMid Enter"), 0u);
+  EXPECT_EQ(DebugLinesWith("XchInitLate Enter"), 0u);
+}
+
+TEST_F(EntryPhasesTest, TheForwarderRecordBufferIsReleasedWhenItsDataBufferCannotBeHad) {
+  StartPlatform();
+  XchKryDxeResetModuleState();
+  EFI_HANDLE Image = Env().LoadImage(XchKryDxeModuleEntry);
+  Env().Pool().FailNthAllocation(5);  // S3 private data, table, comm buffer, record buffer, data buffer
+  EXPECT_EQ(Env().StartImage(Image), EFI_SUCCESS);
+  for (const HostEnv::LiveBlock &Live : Env().Pool().LiveBlocks()) {
+    EXPECT_FALSE(Live.MemoryType == EfiRuntimeServicesData && (Live.Size == 100 || Live.Size == 8)) << Live.Size;
+  }
 }
 
 }  // namespace

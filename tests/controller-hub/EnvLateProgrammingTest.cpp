@@ -119,6 +119,21 @@ TEST_F(ProgrammingTest, Task2OptionsThatOnlyChangeValues) {
                                                        MmioW(2, 0xFED81E88, 4), MmioW(2, 0xFED81E88, 0x1B)}));
 }
 
+// The platform's table comes through PCD 259, whose size is all the driver
+// knows of its end: 0xFED80510 is the one whole entry, 0xFED80511 the start
+// of one cut short.
+class PlatformMmioTableTest : public HubTest {};
+
+TEST_F(PlatformMmioTableTest, ATableWithoutItsEndEntryStopsAtThePcdsSize) {
+  Profile.Pcds[259] = PcdValue::Pointer({0x00, 0x00, 0xB0, 0xAC, 0x05, 0x10, 0xF0, 0x0A, 0x05, 0x11, 0x00});
+  ASSERT_EQ(RunEntry(), EFI_SUCCESS);
+  EXPECT_EQ(Env().Chipset().Peek(AccessSpace::Mmio, 0xFED80510, 1), 0x0Au);
+  for (const Access &Entry : Writes()) {
+    EXPECT_NE(Entry.Address, 0xFED80511u);
+  }
+  EXPECT_EQ(DebugLinesWith("ACPI MMIO byte table ends at 11 bytes without its end entry\n"), 1u);
+}
+
 // --- Env task 3 ---
 
 TEST_F(ProgrammingTest, Task3AppliesT1AndTheSubsystemIdUnlessItIsZero) {

@@ -217,6 +217,20 @@ TEST_F(HubPlatformTest, SmnDataAccessesOfPartWidthReachTheRightBytes) {
   EXPECT_EQ(Platform().Smn(0x1000), 0x4433AA11u);
 }
 
+// The timer moves on between reads wherever 0xFED80364 says it is, also on a
+// port with behaviour of its own, and leaves the port it no longer names.
+TEST_F(HubPlatformTest, ThePmTimerTicksAtThePortThatFed80364Names) {
+  Profile.Registers.push_back({HubSim::RegisterSpace::Mmio, 0xFED80364, 2, 0x808});
+  StartPlatform();
+  UINT32 Start = IoRead32(0x808);
+  UINT32 Later = IoRead32(0x808);
+  EXPECT_NE(Start, Later);
+  MmioWrite16(0xFED80364, 0x80);
+  EXPECT_EQ(IoRead32(0x808), Later);
+  UINT32 AtPort80 = IoRead32(0x80);
+  EXPECT_NE(IoRead32(0x80), AtPort80);
+}
+
 VOID EFIAPI ResetFromANotification(EFI_EVENT, VOID *) { IoWrite8(0xCF9, 0x0E); }
 
 TEST_F(HubPlatformTest, AResetInsideANotificationEndsTheSignalLikeHardware) {

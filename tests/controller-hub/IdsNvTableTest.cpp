@@ -188,9 +188,28 @@ TEST_F(IdsNvTableTest, AReturnedSizeBeyondTheRoomGivenIsAnOverrunWithoutReadingP
   ASSERT_EQ(RunEntry(), EFI_SUCCESS);
   EXPECT_EQ(Lookup(0xD001), 2u);
   EXPECT_EQ(DebugLinesWith("CBS data exceed the boundary\n"), 1u);
-  UINT32 Size = 0;
-  ASSERT_EQ(QuorHeapFind(0x5444564E, nullptr, &Size), 0u);
-  EXPECT_EQ(Size, 40u + 104u);
+  EXPECT_EQ(QuorHeapFind(0x5444564E, nullptr, nullptr), 2u);  // the overrun buffer is not kept
+}
+
+// The platform's extension announces 40 bytes more than its table: the guard
+// stays where it was written.
+TEST_F(IdsNvTableTest, ATableShorterThanAnnouncedIsNoOverrun) {
+  ServeTable(kTable);
+  Profile.IdsNvReportedSize = kTableSize + 40;
+  ASSERT_EQ(RunEntry(), EFI_SUCCESS);
+  EXPECT_EQ(Lookup(0xD001), 0u);
+  EXPECT_EQ(Value, 0x7Fu);
+  EXPECT_EQ(DebugLinesWith("CBS data exceed the boundary\n"), 0u);
+}
+
+TEST_F(IdsNvTableTest, AFailedFetchIsNotKeptAndTheNextLookupAsksAgain) {
+  gMisbehaviour.Written.assign(144, 0x11);  // over the guard
+  ASSERT_EQ(RunEntry(), EFI_SUCCESS);
+  InstallMisbehavingExtension();
+  EXPECT_EQ(Lookup(0xD001), 2u);
+  gMisbehaviour = {kTableSize, EFI_SUCCESS, kTable, kTableSize};
+  EXPECT_EQ(Lookup(0xD002), 0u);
+  EXPECT_EQ(Value, 0xBEEFu);
 }
 
 TEST_F(IdsNvTableTest, AReturnedSizeFarBeyondTheBufferIsNotFollowed) {

@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
 """The hub-sim command line as other programs use it: exit codes, the JSON
-Lines trace format, the data block dump and --stop-after."""
+Lines trace format, the data block dump, --stop-after, and runs that end
+within their bounds whatever the profile."""
 import json
 import os
+import random
 import re
+import resource
 import subprocess
 import sys
 
 HUB_SIM, PROFILES, WORK = sys.argv[1], sys.argv[2], sys.argv[3]
+SANITIZED = len(sys.argv) > 4 and sys.argv[4] == "sanitized"
+DEFAULT_PROFILE = os.path.join(os.path.dirname(__file__), "../../tools/hub-sim/profiles/default.json")
 os.makedirs(WORK, exist_ok=True)
 failures = []
 
@@ -120,6 +125,70 @@ with open(f"{WORK}/bad.json", "w") as bad:
 broken = run("--profile", f"{WORK}/bad.json")
 check(broken.returncode == 2 and 'unknown key "protocol"' in broken.stderr, f"bad profile: {broken.stderr}")
 check(run("--stop-after", "never").returncode != 0, "--stop-after accepts anything")
+
+
+# --- Bounded runs: whatever a profile makes the driver do, the machine never
+# runs out of memory. Each run gets 1 GiB: as address space, or under the
+# sanitizers (which reserve terabytes of it) as resident memory.
+MEMORY_MB = 1024
+STUCK = "the driver looks stuck"
+
+
+def run_limited(*args):
+    env, limit = dict(os.environ), None
+    if SANITIZED:
+        env["ASAN_OPTIONS"] = ":".join(filter(None, [env.get("ASAN_OPTIONS"), f"hard_rss_limit_mb={MEMORY_MB}"]))
+    else:
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (MEMORY_MB << 20, MEMORY_MB << 20))
+    return subprocess.run([HUB_SIM, *args], capture_output=True, text=True, timeout=120, env=env, preexec_fn=limit)
+
+
+def default_with(name, smu_response=1, registers=()):
+    with open(DEFAULT_PROFILE) as base:
+        profile = json.load(base)
+    profile["smu-response"] = smu_response
+    profile["registers"] += registers
+    with open(f"{WORK}/{name}.json", "w") as out:
+        json.dump(profile, out)
+    return f"{WORK}/{name}.json"
+
+
+# An SMU that never answers: the run stops at the bound and names the poll.
+stuck = run_limited("--profile", default_with("smu-silent", smu_response=0))
+check(stuck.returncode == 1 and "stopped during entry after 1000000 hardware accesses" in stuck.stderr and
+      STUCK in stuck.stderr and "MMIO R4 0x00000000E00000BC -> 0x00000000" in stuck.stderr,
+      f"silent SMU: exit {stuck.returncode}\n{stuck.stderr[-3000:]}")
+small = run_limited("--profile", f"{WORK}/smu-silent.json", "--max-accesses", "5000")
+check(small.returncode == 1 and "after 5000 hardware accesses" in small.stderr, f"--max-accesses: {small.stderr}")
+
+# A PM timer on a port of the profile's choosing ticks there: the boot ends.
+timer = run_limited("--profile", default_with(
+    "pm-timer", registers=[{"space": "mmio", "address": "0xFED80364", "width": 16, "value": "0x808"}]))
+check(timer.returncode == 0 and "XchInitEnv 1, XchInitMid 1, XchInitLate 1" in timer.stdout,
+      f"PM timer at 0x808: exit {timer.returncode}\n{timer.stderr[-3000:]}")
+
+# Random contents in every register the default boot reads (SMN registers
+# behind the index/data pair included, each at its widest read): each run
+# ends, or stops as stuck.
+read, smn_index = {}, 0
+with open(f"{WORK}/t.jsonl") as trace:
+    for line in map(json.loads, trace):
+        if line["kind"] in ("mmio", "io", "msr"):
+            address = int(line["addr"], 16)
+            if line["op"] == "w" and address == 0xE00000B8:
+                smn_index = int(line["value"], 16)
+            elif line["op"] == "r":
+                key = ("smn", smn_index) if address == 0xE00000BC else (line["kind"], address)
+                read[key] = max(read.get(key, 0), line["width"])
+for seed in range(8):
+    rng = random.Random(seed)
+    registers = [{"space": space, "address": hex(address), "width": width, "value": hex(rng.getrandbits(width))}
+                 for (space, address), width in sorted(read.items())]
+    result = run_limited("--profile", default_with(f"random-{seed}", registers=registers))
+    entry_failed = "Entry status: Success" not in result.stdout
+    check(result.returncode == 0 or (result.returncode == 1 and (STUCK in result.stderr or entry_failed)),
+          f"random registers, seed {seed}: exit {result.returncode}\n{result.stderr[-3000:]}")
 
 for failure in failures:
     print("FAIL:", failure)

@@ -6,7 +6,8 @@
 // exchange; it accepts hunting and pecking, hash to element or both, may ask
 // for an anti-clogging token first, and may know the password under an
 // identifier. Exit status 0 when every check passed, 1 when one failed, 2 for
-// a usage error.
+// a usage error. Its --timeout bounds every read and every write to a pipe;
+// a station that neither reads nor ends is left to ap-sim's parent.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -14,6 +15,7 @@
 #include <Library/UefiLib.h>
 #include <SaeAuthenticator.h>
 
+#include <csignal>
 #include <fstream>
 #include <iostream>
 #include <random>
@@ -77,6 +79,21 @@ class Failure : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// Why a read from the station brought no line.
+std::string ReadFailure(LineChannel::Result Read, const std::string &Awaited) {
+  switch (Read) {
+    case LineChannel::Result::TimedOut:
+      return "no " + Awaited + " in time";
+    case LineChannel::Result::TooLong:
+      return "protocol error: a line longer than " + std::to_string(LineChannel::kMaxLineLength) +
+             " characters where " + Awaited + " was due";
+    case LineChannel::Result::Closed:
+      return "station closed the exchange before " + Awaited;
+    default:
+      return "reading " + Awaited + " failed";
+  }
+}
+
 // One association, played from the access point's side.
 class AccessPoint {
  public:
@@ -129,17 +146,18 @@ class AccessPoint {
 };
 
 AccessPoint::Reply AccessPoint::Exchange(const Bytes &Mpdu, const char *What) {
-  if (!Channel_.WriteLine(ToHex(Mpdu))) {
-    throw Failure(std::string("station gone before ") + What);
-  }
-  Reply R;
-  switch (Channel_.ReadLine(&R.Line, Deadline_)) {
-    case LineChannel::Result::Line:
+  switch (Channel_.WriteLine(ToHex(Mpdu), Deadline_)) {
+    case LineChannel::Result::Ok:
       break;
     case LineChannel::Result::TimedOut:
-      throw Failure(std::string("no answer to ") + What + " in time");
+      throw Failure(std::string("station did not read ") + What + " in time");
     default:
-      throw Failure(std::string("station closed the exchange after ") + What);
+      throw Failure(std::string("station gone before ") + What);
+  }
+  Reply R;
+  LineChannel::Result Read = Channel_.ReadLine(&R.Line, Deadline_);
+  if (Read != LineChannel::Result::Ok) {
+    throw Failure(ReadFailure(Read, std::string("answer to ") + What));
   }
   if (IsCommentLine(R.Line)) {
     R.Dropped = IsDropLine(R.Line);
@@ -201,8 +219,9 @@ void AccessPoint::Step(UINTN Length, const char *Sent, AcceptFunction Accept, co
 
 Frame AccessPoint::ReceiveAuthentication() {
   std::string Line;
-  if (Channel_.ReadLine(&Line, Deadline_) != LineChannel::Result::Line) {
-    throw Failure("no authentication frame from the station");
+  LineChannel::Result Read = Channel_.ReadLine(&Line, Deadline_);
+  if (Read != LineChannel::Result::Ok) {
+    throw Failure(ReadFailure(Read, "authentication frame from the station"));
   }
   std::optional<Bytes> Data = FromHex(Line);
   std::optional<Frame> F = Data ? ParseFrame(*Data) : std::nullopt;
@@ -542,7 +561,8 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   std::vector<std::string> Attacks;
   App.add_option("--mode", ModeText, ModeNames())->required();
   App.add_option("--ssid", Opts->Ssid, "network name")->required();
-  App.add_option("--passphrase", Opts->Passphrase, "pass phrase")->required();
+  App.add_option("--passphrase", Opts->Passphrase, "pass phrase (8..63 characters) or SAE password (1..63)")
+      ->required();
   App.add_option("--ap-mac", ApMacText, "access point address");
   App.add_option("--sta-mac", StaMacText, "station address");
   CLI::Option *MfpOption = App.add_option("--mfp", MfpText, "off|capable|required (default off; capable for wpa3-sae)");
@@ -563,9 +583,8 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   std::optional<Mode> M = FindMode(ModeText);
   std::optional<Mfp> MfpValue = ParseMfp(MfpText);
   std::optional<MacAddress> Ap = ParseMac(ApMacText), Sta = ParseMac(StaMacText);
-  if (!M || !MfpValue || !Ap || !Sta || Opts->Ssid.size() > 32 || Opts->Passphrase.size() < 8 ||
-      Opts->Passphrase.size() > 63) {
-    std::cerr << "ap-sim: bad --mode, --mfp, address, SSID (at most 32 bytes) or pass phrase (8..63)\n";
+  if (!M || !MfpValue || !Ap || !Sta || Opts->Ssid.size() > 32 || !PasswordLengthFits(*M, Opts->Passphrase.size())) {
+    std::cerr << "ap-sim: bad --mode, --mfp, address, SSID (at most 32 bytes) or pass phrase (8..63; SAE 1..63)\n";
     return 2;
   }
   if (PweText == "hnp") {
@@ -609,6 +628,7 @@ int main(int argc, char **argv) {
   if (Parsed != 0) {
     return Parsed < 0 ? 0 : Parsed;
   }
+  std::signal(SIGPIPE, SIG_IGN);  // a station that quits is a failure to report, not a signal to die of
   // The SAE arithmetic (mbedtls) takes its memory from a UEFI pool: the
   // host environment provides one.
   HostEnv::Environment Env;

@@ -9,9 +9,10 @@ namespace HubSimTool {
 using HostEnv::TraceKind;
 using HostEnv::TraceOp;
 
-HubRun::HubRun(const HubSim::Profile &Profile)
+HubRun::HubRun(const HubSim::Profile &Profile, UINT64 MaxAccesses)
     : Env_(std::make_unique<HostEnv::Environment>(HubSim::HubPlatform::EnvironmentOptions(Profile))),
-      Platform_(std::make_unique<HubSim::HubPlatform>(*Env_, Profile)) {
+      Platform_(std::make_unique<HubSim::HubPlatform>(*Env_, Profile)),
+      MaxAccesses_(MaxAccesses) {
   Env_->Chipset().EnableTrace();
 }
 
@@ -28,12 +29,19 @@ bool HubRun::Step(const char *Name, const std::function<void()> &Action) {
   } catch (const HubSim::SimulatedReset &Request) {
     Reset_ = ResetSeen{Request.Port, Request.Value};
     return false;
+  } catch (const AccessBoundReached &) {
+    StoppedAtBound_ = Name;
+    return false;
   }
   return true;
 }
 
+// A driver that never finishes (polling a register that never changes) is
+// stopped at the bound, before the trace it leaves can exhaust the memory.
 void HubRun::Run(Stage Last) {
+  Env_->Chipset().BoundAccesses(MaxAccesses_, [] { throw AccessBoundReached(); });
   RunStages(Last);
+  Env_->Chipset().BoundAccesses(0, nullptr);
   ReportUnsentS3Table();
 }
 

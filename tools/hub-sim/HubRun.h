@@ -10,11 +10,23 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 
 namespace HubSimTool {
 
 enum class Stage { Entry, Mid, Late };
+
+// Hardware accesses a run may make before it is taken for a stuck driver:
+// far above what a whole boot of the shipped profiles needs, far below what
+// would strain the memory that keeps the trace.
+constexpr UINT64 kDefaultMaxAccesses = 1000000;
+
+// Thrown out of the driver's hardware access when the run has used up its
+// accesses.
+struct AccessBoundReached : std::runtime_error {
+  AccessBoundReached() : std::runtime_error("hardware access bound reached") {}
+};
 
 struct ResetSeen {
   UINT16 Port;
@@ -33,7 +45,7 @@ struct StageWrites {
 
 class HubRun {
  public:
-  explicit HubRun(const HubSim::Profile &Profile);
+  explicit HubRun(const HubSim::Profile &Profile, UINT64 MaxAccesses = kDefaultMaxAccesses);
   ~HubRun();
 
   // Runs up to and including Last. A reset request ends the run early.
@@ -44,6 +56,9 @@ class HubRun {
 
   EFI_STATUS                      EntryStatus() const { return EntryStatus_; }
   const std::optional<ResetSeen> &Reset() const { return Reset_; }
+  // The stimulus during which the run hit its access bound, if it did.
+  const std::optional<std::string> &StoppedAtBound() const { return StoppedAtBound_; }
+  UINT64                            MaxAccesses() const { return MaxAccesses_; }
   PhaseCounts                     PhasesRun() const;
   std::vector<StageWrites>        WritesPerStage() const;
   // Writes inside each phase that started: XchInitEnv from the init
@@ -60,6 +75,8 @@ class HubRun {
   std::unique_ptr<HubSim::HubPlatform>  Platform_;
   EFI_STATUS                            EntryStatus_ = EFI_NOT_STARTED;
   std::optional<ResetSeen>              Reset_;
+  UINT64                                MaxAccesses_;
+  std::optional<std::string>            StoppedAtBound_;
 };
 
 Stage ParseStage(const std::string &Name);  // "entry", "mid" or "late"

@@ -83,6 +83,16 @@ void WriteHeapBuffersAndIdsCalls(std::ostream &Out, HubSim::HubPlatform &Platfor
 
 }  // namespace
 
+void WriteStuckReport(std::ostream &Out, HubRun &Run, size_t LastAccesses) {
+  Out << "hub-sim: stopped during " << Run.StoppedAtBound().value_or("?") << " after " << Run.MaxAccesses()
+      << " hardware accesses (--max-accesses): the driver looks stuck. Last accesses:\n";
+  const std::vector<HostEnv::TraceEntry> &Trace = Run.Env().Chipset().Trace();
+  size_t First = Trace.size() > LastAccesses ? Trace.size() - LastAccesses : 0;
+  for (size_t Index = First; Index < Trace.size(); ++Index) {
+    Out << "  " << HostEnv::FormatTraceEntry(Trace[Index]) << "\n";
+  }
+}
+
 void WriteSummary(std::ostream &Out, HubRun &Run) {
   HubSim::HubPlatform &Platform = Run.Platform();
   Out << "XchKryDxe on platform \"" << Platform.Settings().Name << "\"\n";
@@ -98,6 +108,10 @@ void WriteSummary(std::ostream &Out, HubRun &Run) {
   WritePhaseWrites(Out, Run);
   if (Run.Reset()) {
     Out << "Reset: " << Hex(Run.Reset()->Value) << " to port " << Hex(Run.Reset()->Port) << " ended the run\n";
+  }
+  if (Run.StoppedAtBound()) {
+    Out << "Stopped: " << *Run.StoppedAtBound() << " reached the bound of " << Run.MaxAccesses()
+        << " hardware accesses\n";
   }
 
   Section(Out, "Test points", Platform.TestPoints().size());

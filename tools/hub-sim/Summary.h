@@ -8,5 +8,7 @@
 namespace HubSimTool {
 
 void WriteSummary(std::ostream &Out, HubRun &Run);
+// For a run stopped at its access bound: where, and the last accesses.
+void WriteStuckReport(std::ostream &Out, HubRun &Run, size_t LastAccesses = 8);
 
 }  // namespace HubSimTool

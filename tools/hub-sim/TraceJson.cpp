@@ -51,33 +51,41 @@ json Event(const HubSim::HubEvent &Event) {
 
 }  // namespace
 
-std::vector<json> TraceLines(const std::vector<HostEnv::TraceEntry> &Trace, const std::vector<HubSim::HubEvent> &Events) {
-  std::vector<json> Lines;
+namespace {
+// Hands each line to Emit in order, so that a long trace need not be held
+// as JSON all at once.
+template <typename Consumer>
+void ForEachLine(const std::vector<HostEnv::TraceEntry> &Trace, const std::vector<HubSim::HubEvent> &Events,
+                 Consumer Emit) {
   UINT64 Seq = 0;
-  auto Emit = [&](json Body) {
+  auto Numbered = [&](json Body) {
     json Line;
     Line["seq"] = ++Seq;
     Line.update(Body);
-    Lines.push_back(std::move(Line));
+    Emit(Line);
   };
   size_t NextEvent = 0;
   for (size_t Index = 0; Index <= Trace.size(); ++Index) {
     while (NextEvent < Events.size() && Events[NextEvent].TracePosition <= Index) {
-      Emit(Event(Events[NextEvent++]));
+      Numbered(Event(Events[NextEvent++]));
     }
     json Body;
     if (Index < Trace.size() && Access(Trace[Index], Body)) {
-      Emit(Body);
+      Numbered(Body);
     }
   }
+}
+}  // namespace
+
+std::vector<json> TraceLines(const std::vector<HostEnv::TraceEntry> &Trace, const std::vector<HubSim::HubEvent> &Events) {
+  std::vector<json> Lines;
+  ForEachLine(Trace, Events, [&](json &Line) { Lines.push_back(std::move(Line)); });
   return Lines;
 }
 
 void WriteTrace(std::ostream &Out, const std::vector<HostEnv::TraceEntry> &Trace,
                 const std::vector<HubSim::HubEvent> &Events) {
-  for (const json &Line : TraceLines(Trace, Events)) {
-    Out << Line.dump() << '\n';
-  }
+  ForEachLine(Trace, Events, [&](const json &Line) { Out << Line.dump() << '\n'; });
 }
 
 }  // namespace HubSimTool

@@ -2,7 +2,7 @@
 // controller-hub platform and reports what it did.
 //
 //   hub-sim [--profile FILE.json] [--trace FILE.jsonl] [--dump-block FILE.bin]
-//           [--stop-after entry|mid|late]
+//           [--stop-after entry|mid|late] [--max-accesses N]
 #include <CLI/CLI.hpp>
 
 #include <fstream>
@@ -20,6 +20,10 @@ int main(int Argc, char **Argv) {
   App.add_option("--trace", TracePath, "Write every hardware access and platform event as JSON Lines");
   App.add_option("--dump-block", BlockPath, "Write the 1802-byte data block as built, before the first Env task");
   App.add_option("--stop-after", StopAfter, "Last stage to run")->check(CLI::IsMember({"entry", "mid", "late"}));
+  UINT64 MaxAccesses = HubSimTool::kDefaultMaxAccesses;
+  App.add_option("--max-accesses", MaxAccesses,
+                 "Hardware accesses after which the driver is taken for stuck and the run ends with status 1")
+      ->check(CLI::PositiveNumber);
   CLI11_PARSE(App, Argc, Argv);
 
   HubSim::Profile Profile;
@@ -30,11 +34,15 @@ int main(int Argc, char **Argv) {
     return 2;
   }
 
-  HubSimTool::HubRun Run(Profile);
+  HubSimTool::HubRun Run(Profile, MaxAccesses);
   Run.Run(HubSimTool::ParseStage(StopAfter));
   HubSimTool::WriteSummary(std::cout, Run);
 
   int Result = EFI_ERROR(Run.EntryStatus()) ? 1 : 0;
+  if (Run.StoppedAtBound()) {
+    HubSimTool::WriteStuckReport(std::cerr, Run);
+    Result = 1;
+  }
   if (!TracePath.empty()) {
     std::ofstream Out(TracePath);
     HubSimTool::WriteTrace(Out, Run.Env().Chipset().Trace(), Run.Platform().Events());

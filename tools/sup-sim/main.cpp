@@ -5,7 +5,9 @@
 // commit and confirm (hunting and pecking, or hash to element with
 // --sae-pwe h2e), handing an anti-clogging token the access point asks for
 // back to the driver. Exit status 0 when the 4-way handshake completed (the
-// driver built message 4), 1 when it did not, 2 for a usage error.
+// driver built message 4), 1 when it did not, 2 for a usage error. The whole
+// exchange, reads and writes alike, ends by one deadline whatever the peer
+// does.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -48,8 +50,13 @@ struct Outcome {
   unsigned    FramesSent = 0;
   unsigned    FramesReceived = 0;
   unsigned    Drops = 0;
+  bool        PeerClosed = false;  // the peer ended the exchange, not we
   std::optional<int> PeerExit;
 };
+
+// Notes about ignored lines stop after this many: a peer sending nothing
+// else must not flood standard error.
+constexpr unsigned kIgnoredNotes = 5;
 
 std::string EapolKind(const Bytes &Eapol) {
   if (Eapol.size() < 7 || Eapol[1] != 3) {
@@ -78,6 +85,10 @@ class ConnectionManager {
   const StationConfig &Config() const { return Opts_.Station; }
   bool Send(const Bytes &Mpdu, const std::string &What);
   bool SendDrop(const std::string &Reason);
+  bool WriteLine(const std::string &Line, const std::string &What);
+  // Result_.Failure for a read that brought no line.
+  std::string ReadFailure(LineChannel::Result Read) const;
+  void NoteIgnored(const std::string &What);
   // The answer to one received line: a frame or a drop line.
   bool Answer(const std::string &Line);
   bool AnswerFrame(const Frame &F);
@@ -101,19 +112,62 @@ class ConnectionManager {
   PcapWriter    &Pcap_;
   Outcome        Result_;
   unsigned       TokenRequests_ = 0;
+  Clock::time_point Deadline_;
+  std::string    LastSent_;
+  unsigned       Ignored_ = 0;
 };
 
 bool ConnectionManager::Send(const Bytes &Mpdu, const std::string &What) {
   Log("-> " + What);
   Pcap_.Write(Mpdu);
   ++Result_.FramesSent;
-  return Peer_.WriteLine(ToHex(Mpdu));
+  return WriteLine(ToHex(Mpdu), What);
 }
 
 bool ConnectionManager::SendDrop(const std::string &Reason) {
   Log("-> # drop " + Reason);
   ++Result_.Drops;
-  return Peer_.WriteLine(DropLine(Reason));
+  return WriteLine(DropLine(Reason), "\"# drop " + Reason + "\"");
+}
+
+bool ConnectionManager::WriteLine(const std::string &Line, const std::string &What) {
+  LastSent_ = What;
+  switch (Peer_.WriteLine(Line, Deadline_)) {
+    case LineChannel::Result::Ok:
+      return true;
+    case LineChannel::Result::TimedOut:
+      Result_.Failure = "timed out after " + std::to_string(Opts_.TimeoutSeconds) + " s sending " + What +
+                        ": the access point does not read";
+      return false;
+    case LineChannel::Result::Closed:
+      Result_.Failure = "the access point stopped reading before " + What;
+      return false;
+    default:
+      Result_.Failure = "writing " + What + " to the access point failed";
+      return false;
+  }
+}
+
+std::string ConnectionManager::ReadFailure(LineChannel::Result Read) const {
+  switch (Read) {
+    case LineChannel::Result::TimedOut:
+      return "timed out after " + std::to_string(Opts_.TimeoutSeconds) +
+             " s waiting for the access point's answer to " + LastSent_;
+    case LineChannel::Result::TooLong:
+      return "protocol error: the access point sent a line longer than " +
+             std::to_string(LineChannel::kMaxLineLength) + " characters (after " + LastSent_ + ")";
+    default:
+      return "reading from the access point failed after " + LastSent_;
+  }
+}
+
+void ConnectionManager::NoteIgnored(const std::string &What) {
+  ++Ignored_;
+  if (Ignored_ <= kIgnoredNotes) {
+    std::cerr << "sup-sim: ignoring " << What << "\n";
+  } else if (Ignored_ == kIgnoredNotes + 1) {
+    std::cerr << "sup-sim: ignoring more lines, not reporting each\n";
+  }
 }
 
 // The element a connection manager puts in its association request; the
@@ -243,7 +297,7 @@ bool ConnectionManager::AnswerAuthentication(const Frame &F) {
   bool Expected = Sae ? Auth.Algorithm == kAuthSae && (Auth.Transaction == 1 || Auth.Transaction == 2)
                       : Auth.Algorithm == kAuthOpenSystem && Auth.Transaction == 2;
   if (!Expected || F.Addr1 != C.StationMac || F.Addr2 != C.ApMac) {
-    std::cerr << "sup-sim: ignoring an unexpected authentication frame\n";
+    NoteIgnored("an unexpected authentication frame");
     return SendDrop("unexpected-frame");
   }
   if (Sae) {
@@ -275,7 +329,7 @@ bool ConnectionManager::AnswerFrame(const Frame &F) {
     default:
       break;
   }
-  std::cerr << "sup-sim: ignoring an unexpected frame\n";
+  NoteIgnored("an unexpected frame");
   return SendDrop("unexpected-frame");
 }
 
@@ -285,14 +339,14 @@ bool ConnectionManager::Answer(const std::string &Line) {
   }
   std::optional<Bytes> Mpdu = FromHex(Line);
   if (!Mpdu) {
-    std::cerr << "sup-sim: ignoring a line that is not hexadecimal\n";
+    NoteIgnored("a line that is not hexadecimal");
     return SendDrop("not-hex");
   }
   Pcap_.Write(*Mpdu);
   ++Result_.FramesReceived;
   std::optional<Frame> F = ParseFrame(*Mpdu);
   if (!F) {
-    std::cerr << "sup-sim: ignoring a malformed frame\n";
+    NoteIgnored("a malformed frame");
     return SendDrop("malformed-frame");
   }
   if (F->Kind == FrameKind::DataToStation) {
@@ -302,34 +356,32 @@ bool ConnectionManager::Answer(const std::string &Line) {
 }
 
 Outcome ConnectionManager::Run(Clock::time_point Deadline) {
-  if (Config().Security.Auth == AuthAlgorithm::Sae) {
-    if (!SendCommit()) {
-      if (Result_.Failure.empty()) {
-        Result_.Failure = "the access point is gone";
-      }
-      return Result_;
-    }
-  } else if (!SendAuthentication(Authentication{}, "authentication")) {  // Open System, transaction 1
-    Result_.Failure = "the access point is gone";
+  Deadline_ = Deadline;
+  // SAE starts with the own commit, Open System with transaction 1.
+  const bool Sent = Config().Security.Auth == AuthAlgorithm::Sae
+                        ? SendCommit()
+                        : SendAuthentication(Authentication{}, "authentication");
+  if (!Sent) {
     return Result_;
   }
   for (;;) {
     std::string Line;
     LineChannel::Result Read = Peer_.ReadLine(&Line, Deadline);
     if (Read == LineChannel::Result::Closed) {
+      Result_.PeerClosed = true;
       break;
     }
-    if (Read == LineChannel::Result::TimedOut) {
-      Result_.Failure = "timed out waiting for the access point";
+    if (Read != LineChannel::Result::Ok) {
+      Result_.Failure = ReadFailure(Read);
       break;
     }
-    if (Read == LineChannel::Result::Failed || !Answer(Line)) {
-      Result_.Failure = "lost the access point";
+    if (!Answer(Line)) {
       break;
     }
   }
-  if (!Result_.Connected && Result_.Failure.empty()) {
-    Result_.Failure = "the access point ended the exchange before the 4-way handshake completed";
+  if (Result_.PeerClosed && !Result_.Connected && Result_.Failure.empty()) {
+    Result_.Failure = "the access point ended the exchange after " + LastSent_ +
+                      ", before the 4-way handshake completed";
   }
   return Result_;
 }
@@ -374,14 +426,15 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   StationConfig &C = Opts->Station;
   App.add_option("--mode", ModeText, ModeNames())->required();
   App.add_option("--ssid", C.Ssid, "network name")->required();
-  App.add_option("--passphrase", C.Passphrase, "pass phrase (8..63 characters) or SAE password")->required();
+  App.add_option("--passphrase", C.Passphrase, "pass phrase (8..63 characters) or SAE password (1..63)")->required();
   App.add_option("--sta-mac", StaMacText, "station address (default 02:00:00:00:00:01)");
   App.add_option("--ap-mac", ApMacText, "access point address (default 02:00:00:00:00:02)");
   CLI::Option *MfpOption = App.add_option("--mfp", MfpText, "off|capable|required (default off; capable for wpa3-sae)");
   App.add_option("--peer-cmd", Opts->PeerCommand, "shell command of the access point (default: ap-sim)");
   App.add_option("--pcap", Opts->PcapPath, "write every frame to this pcap file");
   App.add_flag("--json", Opts->Json, "print a JSON summary on standard output");
-  App.add_option("--timeout", Opts->TimeoutSeconds, "seconds for the whole exchange (default 20)");
+  App.add_option("--timeout", Opts->TimeoutSeconds,
+                 "seconds for the whole exchange, the access point's exit included (default 20)");
   App.add_flag("--verbose", Opts->Verbose, "log every frame on standard error");
   std::string PweText = "hnp";
   App.add_option("--sae-pwe", PweText, "hnp|h2e: SAE password element by hunting and pecking or hash to element "
@@ -404,9 +457,10 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
     std::cerr << "sup-sim: --mfp must be off|capable|required and addresses xx:xx:xx:xx:xx:xx\n";
     return 2;
   }
-  if (C.Ssid.empty() || C.Ssid.size() > 32 || C.Passphrase.size() < 8 || C.Passphrase.size() > 63 ||
+  if (C.Ssid.empty() || C.Ssid.size() > 32 || !PasswordLengthFits(*M, C.Passphrase.size()) ||
       Opts->TimeoutSeconds == 0) {
-    std::cerr << "sup-sim: the SSID takes 1..32 bytes, the pass phrase 8..63 characters, the timeout > 0\n";
+    std::cerr << "sup-sim: the SSID takes 1..32 bytes, the pass phrase 8..63 characters (an SAE password 1..63), "
+                 "the timeout > 0\n";
     return 2;
   }
   if (PweText != "hnp" && PweText != "h2e") {
@@ -490,7 +544,9 @@ int main(int argc, char **argv) {
   Clock::time_point Deadline = Clock::now() + std::chrono::seconds(Opts.TimeoutSeconds);
   ConnectionManager Manager(Opts, *Driver, Peer.Channel(), Pcap);
   Outcome Result = Manager.Run(Deadline);
-  Result.PeerExit = Peer.Finish(std::max(Deadline, Clock::now() + std::chrono::seconds(2)));
+  // A peer that ended the exchange may take what is left of its time to
+  // exit; one we gave up on is killed at once.
+  Result.PeerExit = Peer.Finish(Result.PeerClosed ? Deadline : Clock::now());
   if (!Pcap.Close()) {
     std::cerr << "sup-sim: writing " << Opts.PcapPath << " failed\n";
   }
@@ -538,6 +594,9 @@ int main(int argc, char **argv) {
   if (!Result.Connected) {
     std::cerr << "sup-sim: not connected: " << Result.Failure << "\n";
     return 1;
+  }
+  if (!Result.Failure.empty()) {
+    std::cerr << "sup-sim: connected, then: " << Result.Failure << "\n";
   }
   if (Result.PeerExit != 0) {
     std::cerr << "sup-sim: the access point reported a failure (exit "

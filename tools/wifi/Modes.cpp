@@ -36,6 +36,12 @@ std::string ModeNames() {
   return Names;
 }
 
+size_t MinPasswordLength(const Mode &M) { return M.Auth == AuthAlgorithm::Sae ? 1 : 8; }
+
+bool PasswordLengthFits(const Mode &M, size_t Length) {
+  return Length >= MinPasswordLength(M) && Length <= kMaxPasswordLength;
+}
+
 std::optional<Mfp> ParseMfp(std::string_view Text) {
   if (Text == "off") {
     return Mfp::Off;

@@ -27,6 +27,11 @@ std::optional<Mode> FindMode(std::string_view Name);
 // "wpa-psk-tkip|wpa2-psk|wpa2-psk-sha256|wpa3-sae"
 std::string ModeNames();
 
+// An SAE password takes 1..63 characters, a pass phrase 8..63.
+constexpr size_t kMaxPasswordLength = 63;
+size_t MinPasswordLength(const Mode &M);
+bool PasswordLengthFits(const Mode &M, size_t Length);
+
 enum class Mfp { Off, Capable, Required };
 std::optional<Mfp> ParseMfp(std::string_view Text);
 std::string_view MfpName(Mfp Value);

@@ -109,7 +109,8 @@ EFI_STATUS StationDriver::Configure(const StationConfig &Config) {
       {EfiSupplicant80211GroupMgmtCipherSuite, GroupMgmt.data(), GroupMgmt.size(), "group management cipher",
        Config.MfpSetting != Mfp::Off && M.Rsn},
       {EfiSupplicant80211StationMac, Config.StationMac.data(), 6, "station address", true},
-      {EfiSupplicant80211PskPassword, Config.Passphrase.data(), Config.Passphrase.size(), "pass phrase", true},
+      // With its terminating NUL, as connection managers hand strings over.
+      {EfiSupplicant80211PskPassword, Config.Passphrase.c_str(), Config.Passphrase.size() + 1, "pass phrase", true},
       {EfiSupplicantSaePweMethod, &H2eMethod, 1, "SAE PWE method", Config.SaeH2e},
       {EfiSupplicantSaePasswordIdentifier, Config.PasswordId.data(), Config.PasswordId.size(),
        "SAE password identifier", !Config.PasswordId.empty()},

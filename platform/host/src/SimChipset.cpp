@@ -56,6 +56,18 @@ std::string SimChipset::FormatTrace() const {
   return Text;
 }
 
+void SimChipset::BoundAccesses(UINT64 Limit, std::function<void()> Exceeded) {
+  AccessLimit_ = Limit == 0 ? 0 : Accesses_ + Limit;
+  LimitExceeded_ = Limit == 0 ? nullptr : std::move(Exceeded);
+}
+
+void SimChipset::CountAccess() {
+  if (AccessLimit_ != 0 && Accesses_ >= AccessLimit_ && LimitExceeded_) {
+    LimitExceeded_();
+  }
+  ++Accesses_;
+}
+
 void SimChipset::Record(TraceKind Kind, TraceOp Op, UINT8 Width, UINT64 Address, UINT64 Value) {
   if (Tracing_) {
     Trace_.push_back(TraceEntry{Kind, Op, Width, Address, Value});
@@ -125,6 +137,7 @@ bool SimChipset::WasWritten(AccessSpace Space, UINT64 Address) const {
 }
 
 UINT64 SimChipset::Read(AccessSpace Space, UINT64 Address, UINT8 Width) {
+  CountAccess();
   const HandlerRange *Range = FindHandler(Space, Address);
   UINT64 Value = (Range != nullptr && Range->Handler.Read) ? Range->Handler.Read(Address, Width)
                                                            : Peek(Space, Address, Width);
@@ -134,6 +147,7 @@ UINT64 SimChipset::Read(AccessSpace Space, UINT64 Address, UINT8 Width) {
 }
 
 void SimChipset::Write(AccessSpace Space, UINT64 Address, UINT8 Width, UINT64 Value) {
+  CountAccess();
   Value &= WidthMask(Width);
   Record(KindOf(Space), TraceOp::Write, Width, Address, Value);
   const HandlerRange *Range = FindHandler(Space, Address);
@@ -151,6 +165,7 @@ void SimChipset::SetCpuid(UINT32 Leaf, UINT32 SubLeaf, const CpuidResult &Result
 }
 
 CpuidResult SimChipset::Cpuid(UINT32 Leaf, UINT32 SubLeaf) {
+  CountAccess();
   CpuidResult Result;
   if (auto Exact = CpuidLeaves_.find({Leaf, SubLeaf}); Exact != CpuidLeaves_.end()) {
     Result = Exact->second;
@@ -171,12 +186,14 @@ UINT64 SimChipset::CpuidWithSi(UINT32 Leaf, UINT32, UINT64 Si) {
 }
 
 UINT64 SimChipset::ReadTsc() {
+  CountAccess();
   Tsc_ += TscStep_;
   Record(TraceKind::Tsc, TraceOp::Read, 8, 0, Tsc_);
   return Tsc_;
 }
 
 bool SimChipset::NextRandom(RandomSource &Source, TraceKind Kind, UINT64 *Value) {
+  CountAccess();
   if (!Source.Available) {
     return false;
   }

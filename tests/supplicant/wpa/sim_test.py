@@ -349,6 +349,9 @@ def usage_case(bindir):
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", "short"], "short pass phrase"),
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--sta-mac", "02:00"],
                         "bad address"),
+                       (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", "seven77"], "7-character pass phrase"),
+                       (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", ""], "empty SAE password"),
+                       (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", "p" * 64], "64-character SAE password"),
                        (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS, "--sae-pwe", "both"],
                         "--sae-pwe other than hnp or h2e"),
                        (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS, "--password-id", "x"],
@@ -356,8 +359,12 @@ def usage_case(bindir):
         result = run([sup] + args)
         c.that(result.returncode == 2, f"usage: {what} exits 2 (got {result.returncode})")
     ap = os.path.join(bindir, "ap-sim")
-    result = run([ap, "--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS, "--sae-pwe", "any"])
-    c.that(result.returncode == 2, f"usage: ap-sim --sae-pwe other than hnp, h2e or both exits 2")
+    for args, what in [(["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", "seven77"], "7-character pass phrase"),
+                       (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", ""], "empty SAE password"),
+                       (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS, "--sae-pwe", "any"],
+                        "--sae-pwe other than hnp, h2e or both")]:
+        result = subprocess.run([ap] + args, capture_output=True, timeout=60, stdin=subprocess.DEVNULL)
+        c.that(result.returncode == 2, f"ap-sim usage: {what} exits 2 (got {result.returncode})")
     return c
 
 
@@ -382,6 +389,148 @@ def failure_case(bindir):
     return c
 
 
+# --- hostile peers: sup-sim ends by its --timeout whatever the peer does ------
+
+HOSTILE_TIMEOUT = 3
+# Generous slack over the timeout for loading the driver and ending the peer.
+HOSTILE_BOUND = HOSTILE_TIMEOUT + 10
+
+
+def python_peer(source):
+    return "python3 -c " + shlex.quote(source)
+
+
+def hostile_run(bindir, peer, timeout=HOSTILE_TIMEOUT):
+    start = time.monotonic()
+    result = sup_sim(bindir, "wpa2-psk", peer=peer, extra=["--timeout", str(timeout)])
+    sys.stderr.write(result.stderr[-2000:])
+    return result, time.monotonic() - start
+
+
+def not_connected(result):
+    """sup-sim's closing reason, or '' when it did not fail with exit 1."""
+    reasons = [l for l in result.stderr.splitlines() if l.startswith("sup-sim: not connected: ")]
+    return reasons[-1] if result.returncode == 1 and reasons else ""
+
+
+def process_gone(pid):
+    try:
+        with open(f"/proc/{pid}/stat") as stat:
+            return stat.read().rsplit(")", 1)[1].split()[0] == "Z"
+    except FileNotFoundError:
+        return True
+
+
+def flood_without_reading_case(bindir):
+    c = Check()
+    peer = python_peer("import sys\nwhile True:\n    sys.stdout.write('zz\\n' * 1000)\n    sys.stdout.flush()\n")
+    result, elapsed = hostile_run(bindir, peer)
+    reason = not_connected(result)
+    c.that("timed out after 3 s sending" in reason and "does not read" in reason,
+           f"a peer that floods without reading: exit 1, stopped while sending ({reason})")
+    c.that(elapsed < HOSTILE_BOUND, f"the flood does not hold sup-sim past its timeout ({elapsed:.1f} s)")
+    return c
+
+
+def silent_peer_case(bindir):
+    c = Check()
+    work = tempfile.mkdtemp(prefix="sup-sim-")
+    pidfile = os.path.join(work, "peer.pid")
+    result, elapsed = hostile_run(bindir, f"echo $$ > {pidfile}; exec sleep 60")
+    reason = not_connected(result)
+    c.that("timed out after 3 s waiting for the access point's answer to authentication" in reason,
+           f"a silent peer: exit 1, stopped waiting for the first answer ({reason})")
+    c.that(elapsed < HOSTILE_BOUND, f"ends by its timeout ({elapsed:.1f} s)")
+    pid = int(open(pidfile).read())
+    c.that(process_gone(pid), f"the silent peer (pid {pid}) is not left running")
+    shutil.rmtree(work)
+    return c
+
+
+def huge_line_case(bindir):
+    c = Check()
+    # A line without end: buffering it all would grow without bound.
+    peer = python_peer("import sys\nwhile True:\n    sys.stdout.write('a' * 65536)\n    sys.stdout.flush()\n")
+    result, elapsed = hostile_run(bindir, peer, timeout=30)
+    reason = not_connected(result)
+    c.that("protocol error" in reason and "longer than 22909 characters" in reason,
+           f"an endless line: exit 1 on a protocol error ({reason})")
+    c.that(elapsed < 15, f"ended on the line, not by the 30 s timeout ({elapsed:.1f} s)")
+    return c
+
+
+def garbage_case(bindir):
+    c = Check()
+    # Reads every answer, so sup-sim never blocks, and answers with garbage.
+    peer = python_peer("import sys\nwhile sys.stdin.readline():\n    print('not a frame', flush=True)\n")
+    result, elapsed = hostile_run(bindir, peer)
+    reason = not_connected(result)
+    c.that("timed out after 3 s" in reason, f"endless garbage: exit 1 on the timeout ({reason})")
+    c.that(elapsed < HOSTILE_BOUND, f"ends by its timeout ({elapsed:.1f} s)")
+    notes = [l for l in result.stderr.splitlines() if l.startswith("sup-sim: ignoring")]
+    c.that(len(notes) <= 6, f"standard error is not flooded ({len(notes)} notes of ignored lines)")
+    c.that(json.loads(result.stdout)["drops"] > 100, "every garbage line was answered with a drop")
+    return c
+
+
+def early_exit_case(bindir):
+    c = Check()
+    peer = python_peer("import sys\nsys.stdin.readline()\nprint('zz', flush=True)\nsys.stdin.readline()\n")
+    result, elapsed = hostile_run(bindir, peer, timeout=30)
+    reason = not_connected(result)
+    c.that('ended the exchange after "# drop not-hex"' in reason,
+           f"a peer that quits after one line: exit 1, says after what ({reason})")
+    c.that(elapsed < 15, f"ends when the peer does, not by the 30 s timeout ({elapsed:.1f} s)")
+    return c
+
+
+def ap_sim_huge_line_case(bindir):
+    c = Check()
+    result = subprocess.run([os.path.join(bindir, "ap-sim"), "--mode", "wpa2-psk", "--ssid", SSID,
+                             "--passphrase", PASS, "--timeout", "30"],
+                            input=b"a" * (4 << 20), capture_output=True, timeout=60)
+    stderr = result.stderr.decode(errors="replace")
+    sys.stderr.write(stderr[-2000:])
+    c.that(result.returncode == 1 and "protocol error: a line longer than 22909 characters" in stderr,
+           "ap-sim: a 4 MiB line is a protocol error, exit 1")
+    return c
+
+
+def ap_sim_station_gone_case(bindir):
+    c = Check()
+    ap = subprocess.Popen([os.path.join(bindir, "ap-sim"), "--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS],
+                          stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    ap.stdout.close()  # the station stops reading before the access point answers
+    # Open System authentication, transaction 1, from 02:00:00:00:00:01 to 02:00:00:00:00:02.
+    ap.stdin.write(b"b0000000" + b"020000000002020000000001020000000002" + b"0000" + b"000001000000\n")
+    ap.stdin.close()
+    code, stderr = ap.wait(timeout=60), ap.stderr.read().decode(errors="replace")
+    sys.stderr.write(stderr)
+    c.that(code == 1 and "station gone before authentication" in stderr,
+           f"ap-sim: a station that stops reading is reported, exit 1 (got {code})")
+    return c
+
+
+# --- short SAE passwords --------------------------------------------------------
+
+def sae_short_password_case(bindir):
+    c = Check()
+    sup = os.path.join(bindir, "sup-sim")
+    for password in ["x", "five5", "seven77"]:
+        # The default peer is ap-sim with the same password.
+        result = run([sup, "--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", password, "--json"])
+        sys.stderr.write(result.stderr)
+        report = json.loads(result.stdout) if result.stdout else {}
+        c.that(result.returncode == 0 and report.get("result") == "connected" and report.get("peer_exit") == 0,
+               f"a {len(password)}-character SAE password connects, ap-sim satisfied")
+    wrong = (f"{shlex.quote(os.path.join(bindir, 'ap-sim'))} --mode wpa3-sae --ssid {shlex.quote(SSID)} "
+             "--passphrase five6")
+    result = run([sup, "--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", "five5", "--peer-cmd", wrong])
+    c.that(result.returncode == 1 and "bad-confirm" in result.stderr,
+           "another 5-character SAE password: exit 1, the AP refused the station's confirm")
+    return c
+
+
 def cases(bindir):
     table = {}
     for mode in MODES:
@@ -402,6 +551,14 @@ def cases(bindir):
     table["sae-wrong-status"] = lambda: sae_wrong_status_case(bindir)
     table["usage"] = lambda: usage_case(bindir)
     table["failures"] = lambda: failure_case(bindir)
+    table["hostile-flood"] = lambda: flood_without_reading_case(bindir)
+    table["hostile-silence"] = lambda: silent_peer_case(bindir)
+    table["hostile-huge-line"] = lambda: huge_line_case(bindir)
+    table["hostile-garbage"] = lambda: garbage_case(bindir)
+    table["hostile-early-exit"] = lambda: early_exit_case(bindir)
+    table["ap-sim-huge-line"] = lambda: ap_sim_huge_line_case(bindir)
+    table["ap-sim-station-gone"] = lambda: ap_sim_station_gone_case(bindir)
+    table["sae-short-passwords"] = lambda: sae_short_password_case(bindir)
     return table
 
 

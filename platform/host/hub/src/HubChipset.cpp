@@ -1,7 +1,8 @@
 // Chipset behaviours of the controller hub on the simulated chipset: SMN
 // registers behind the host bridge's index/data pair with the SMU response
 // register, AOAC status bytes that follow their control bytes, the UART's
-// status registers, test points on port 0x80 and reset requests.
+// status registers, the ACPI PM timer, test points on port 0x80 and reset
+// requests.
 #include "HubInternal.h"
 
 #include <algorithm>
@@ -25,6 +26,8 @@ constexpr UINT64 kUartInitStatus = 0x18;
 constexpr UINT16 kPostCodePort = 0x80;
 constexpr UINT32 kTestPointTag = 0xB0000000;
 constexpr UINT32 kDebuggerLeaf = 0xBACCD00B;
+constexpr UINT64 kPmTimerPortRegister = 0xFED80364;  // 16-bit I/O port of the ACPI PM timer, 0 = none
+constexpr UINT32 kPmTimerTicksPerRead = 4;  // about 1.1 us of the 3.58 MHz timer between two reads
 
 UINT64 Mask(UINT8 Width) { return Width >= 8 ? ~0ULL : (1ULL << (8 * Width)) - 1; }
 
@@ -36,6 +39,19 @@ UINT64 ByBytes(UINT64 Address, UINT8 Width, ByteReader ReadByte) {
     Value |= UINT64(ReadByte(Address + Index)) << (8 * Index);
   }
   return Value;
+}
+
+// The ACPI PM timer answers at whatever port 0xFED80364 names, as the
+// hardware decodes it: a 32-bit count (kept in the port's memory, so a
+// profile can set where it starts) that moves on with every read.
+UINT64 ReadIoPort(HostEnv::SimChipset &Chip, UINT64 Port, UINT8 Width) {
+  UINT64 TimerPort = Chip.Peek(AccessSpace::Mmio, kPmTimerPortRegister, 2);
+  if (TimerPort == 0 || Port != TimerPort) {
+    return Chip.Peek(AccessSpace::Io, Port, Width);
+  }
+  UINT32 Count = static_cast<UINT32>(Chip.Peek(AccessSpace::Io, Port, 4)) + kPmTimerTicksPerRead;
+  Chip.Poke(AccessSpace::Io, Port, 4, Count);
+  return Count & Mask(Width);
 }
 
 }  // namespace
@@ -152,9 +168,15 @@ void HubPlatform::Internals::InstallChipset() {
                          Chip.Poke(AccessSpace::Mmio, Address, Width, Value);
                        }});
 
+  // I/O ports read through the PM timer, which may sit on any of them (the
+  // ports with handlers of their own below included).
+  auto IoPortRead = [&Chip](UINT64 Port, UINT8 Width) { return ReadIoPort(Chip, Port, Width); };
+  AddHandler(AccessSpace::Io, 0, 0x10000, {.Read = IoPortRead});
+
   // Port 0x80: 32-bit test-point codes become test-point events.
   AddHandler(AccessSpace::Io, kPostCodePort, 4,
-                  {.Write = [this, &Chip](UINT64 Address, UINT8 Width, UINT64 Value) {
+                  {.Read = IoPortRead,
+                   .Write = [this, &Chip](UINT64 Address, UINT8 Width, UINT64 Value) {
                      if (Address == kPostCodePort && Width == 4 && (Value & 0xFFFF0000) == kTestPointTag) {
                        TestPoints.push_back(static_cast<UINT32>(Value));
                        Event("test-point", {Hex("code", Value & 0xFFFF), Hex("value", Value)});
@@ -163,9 +185,10 @@ void HubPlatform::Internals::InstallChipset() {
                    }});
 
   // Reset requests end the run as real hardware would.
-  auto ResetOn = [this, &Chip](UINT16 Port, std::vector<UINT8> Values) {
+  auto ResetOn = [this, &Chip, IoPortRead](UINT16 Port, std::vector<UINT8> Values) {
     AddHandler(AccessSpace::Io, Port, 1,
-                    {.Write = [this, &Chip, Port, Values](UINT64 Address, UINT8 Width, UINT64 Value) {
+                    {.Read = IoPortRead,
+                     .Write = [this, &Chip, Port, Values](UINT64 Address, UINT8 Width, UINT64 Value) {
                        Chip.Poke(AccessSpace::Io, Address, Width, Value);
                        UINT8 Byte = static_cast<UINT8>(Value);
                        if (std::find(Values.begin(), Values.end(), Byte) != Values.end()) {

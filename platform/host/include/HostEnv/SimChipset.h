@@ -102,6 +102,13 @@ class SimChipset {
   void DisableRdSeed() { RdSeed_.Available = false; }
   bool RdSeed(UINT64 *Value);
 
+  // --- Bounded runs ---
+  // From now on, the first access (port, MMIO, MSR, CPUID, TSC or random
+  // number) beyond Limit calls Exceeded before it happens; Exceeded is
+  // expected to throw, which abandons the access. 0 lifts the bound.
+  void   BoundAccesses(UINT64 Limit, std::function<void()> Exceeded);
+  UINT64 Accesses() const { return Accesses_; }  // made so far, bounded or not
+
   // --- Trace ---
   void                           EnableTrace(bool On = true) { Tracing_ = On; }
   bool                           Tracing() const { return Tracing_; }
@@ -123,6 +130,7 @@ class SimChipset {
   using ByteMap = std::unordered_map<UINT64, UINT8>;
 
   const HandlerRange *FindHandler(AccessSpace Space, UINT64 Address) const;
+  void                CountAccess();
   void                Record(TraceKind Kind, TraceOp Op, UINT8 Width, UINT64 Address, UINT64 Value);
   bool                NextRandom(RandomSource &Source, TraceKind Kind, UINT64 *Value);
   ByteMap            &Bytes(AccessSpace Space) { return Space == AccessSpace::Io ? IoBytes_ : MmioBytes_; }
@@ -141,6 +149,9 @@ class SimChipset {
   UINT64                                       Tsc_     = 0;
   UINT64                                       TscStep_ = kDefaultTscStep;
   RandomSource                                 RdRand_, RdSeed_;
+  UINT64                                       Accesses_ = 0;
+  UINT64                                       AccessLimit_ = 0;  // absolute count; 0 = none
+  std::function<void()>                        LimitExceeded_;
   bool                                         Tracing_ = false;
   std::vector<TraceEntry>                      Trace_;
 };
