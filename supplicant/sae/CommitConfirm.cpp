@@ -161,14 +161,12 @@ int sae_derive_k(SAE_CONTEXT *Ctx, UINT8 *Out) {
   if (Ctx == nullptr || Out == nullptr || Ctx->PrimeLen == 0) {
     return -1;
   }
-  EcPoint ScalarTimesPwe;
-  EcPoint Sum;
+  // K = rand * (peer scalar * PWE + peer element).
   EcPoint K;
   BigNum X;
   BigNum Y;
-  if (ecc_point_mul(Ctx->Group, ScalarTimesPwe, &Ctx->PeerScalar, &Ctx->Pwe) != 0 ||
-      ecc_point_add(Ctx->Group, Sum, ScalarTimesPwe, &Ctx->PeerElement) != 0 ||
-      ecc_point_mul(Ctx->Group, K, &Ctx->Rand, Sum) != 0 || ecc_point_is_infinity(K) == 1 ||
+  if (ecc_point_mul_sum(Ctx->Group, K, &Ctx->Rand, &Ctx->PeerScalar, &Ctx->Pwe, &Ctx->PeerElement) != 0 ||
+      ecc_point_is_infinity(K) == 1 ||
       ecc_point_to_xy(Ctx->Group, X, Y, K) != 0 || bignum_to_bytes(X, Out, Ctx->PrimeLen) != 0) {
     return -1;
   }

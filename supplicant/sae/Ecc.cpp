@@ -1,12 +1,19 @@
 // Elliptic-curve operations of the SAE layer: group creation by number,
 // point arithmetic, encoding and decoding over mbedtls_ecp, the curve
 // equation and point negation.
+//
+// Group 19's multiplications, additions and point checks run on the
+// fixed-size arithmetic of PointP256.h (constant time, no allocation inside);
+// mbedtls keeps the types at the interface, the encoding and every other
+// group.
 #include "Ecc.h"
 
 #include <Library/MemoryAllocationLib.h>
 #include <Library/PrintLib.h>
 
 #include "../Random.h"
+#include "ConstantTime.h"
+#include "PointP256.h"
 #include "SecretBuffer.h"
 
 namespace {
@@ -35,6 +42,127 @@ int SetCoefficientA(mbedtls_ecp_group *Group) {
     return -1;
   }
   return 0;
+}
+
+bool IsP256(const ECC_GROUP *Group) { return Group->Group.id == MBEDTLS_ECP_DP_SECP256R1; }
+
+// X as exactly 32 big-endian bytes: false when negative or longer. Only the
+// sign test looks at the value (it skips leading zero limbs); the copy
+// depends on the number's allocated length.
+bool FixedBytesFromNumber(const mbedtls_mpi *X, UINT8 *Bytes) {
+  return X != nullptr && mbedtls_mpi_cmp_int(X, 0) >= 0 &&
+         mbedtls_mpi_write_binary(X, Bytes, p256::ELEMENT_BYTES) == 0;
+}
+
+// A scalar the way mbedtls_ecp_mul takes it: 1 <= K < r. The range test
+// looks at every byte whatever the value.
+bool ReadScalar(const ECC_GROUP *Group, const mbedtls_mpi *K, UINT8 *Bytes) {
+  UINT8 Order[p256::SCALAR_BYTES];
+  if (!FixedBytesFromNumber(K, Bytes) || mbedtls_mpi_write_binary(&Group->Group.N, Order, sizeof(Order)) != 0) {
+    return false;
+  }
+  UINT32 Any = 0;
+  for (UINTN Index = 0; Index < p256::SCALAR_BYTES; ++Index) {
+    Any |= Bytes[Index];
+  }
+  return (sae_ct::IsNonZero(Any) & sae_ct::IsLessBigEndian(Bytes, Order, sizeof(Order))) == 1;
+}
+
+// A point the way mbedtls_ecp_check_pubkey accepts it: Z = 1, both
+// coordinates below p, on the curve. The point at infinity is refused.
+bool ReadCurvePoint(const mbedtls_ecp_point *P, p256::Point *Out) {
+  static constexpr UINT8 PRIME_BYTES[p256::ELEMENT_BYTES] = {
+      0xFF, 0xFF, 0xFF, 0xFF, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00,
+      0x00, 0x00, 0x00, 0x00, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+  // The coordinates may be secret (the password element).
+  SecretBuffer<p256::ELEMENT_BYTES> X;
+  SecretBuffer<p256::ELEMENT_BYTES> Y;
+  if (P == nullptr || mbedtls_mpi_cmp_int(&P->Z, 1) != 0 || !FixedBytesFromNumber(&P->X, X.Bytes) ||
+      !FixedBytesFromNumber(&P->Y, Y.Bytes)) {
+    return false;
+  }
+  const p256::Element XElement = p256::FromBytes(X.Bytes);
+  const p256::Element YElement = p256::FromBytes(Y.Bytes);
+  const UINT8 Valid = sae_ct::IsLessBigEndian(X.Bytes, PRIME_BYTES, sizeof(PRIME_BYTES)) &
+                      sae_ct::IsLessBigEndian(Y.Bytes, PRIME_BYTES, sizeof(PRIME_BYTES)) &
+                      p256::IsOnCurve(XElement, YElement);
+  *Out = p256::FromAffine(XElement, YElement);
+  return Valid == 1;
+}
+
+// R = P in affine form, or the zero point mbedtls uses for infinity.
+int WritePoint(const p256::Point &P, mbedtls_ecp_point *R) {
+  p256::Element X;
+  p256::Element Y;
+  if (p256::ToAffine(P, &X, &Y) == 1) {
+    return Fold(mbedtls_ecp_set_zero(R));
+  }
+  SecretBuffer<p256::ELEMENT_BYTES> Bytes;
+  p256::ToBytes(X, Bytes.Bytes);
+  if (mbedtls_mpi_read_binary(&R->X, Bytes.Bytes, sizeof(Bytes.Bytes)) != 0) {
+    return -1;
+  }
+  p256::ToBytes(Y, Bytes.Bytes);
+  if (mbedtls_mpi_read_binary(&R->Y, Bytes.Bytes, sizeof(Bytes.Bytes)) != 0) {
+    return -1;
+  }
+  return Fold(mbedtls_mpi_lset(&R->Z, 1));
+}
+
+// K * P on a fresh random representation of P: the blinding mbedtls draws
+// through random_callback, drawn here from the same source.
+p256::Point BlindedMultiply(const UINT8 *Scalar, const p256::Point &P) {
+  SecretBuffer<p256::ELEMENT_BYTES> Random;
+  random_callback(nullptr, Random.Bytes, sizeof(Random.Bytes));
+  return p256::Multiply(Scalar, p256::Rescale(P, p256::NonZeroFromBytes(Random.Bytes)));
+}
+
+int MulP256(const ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi *K, const mbedtls_ecp_point *P) {
+  SecretBuffer<p256::SCALAR_BYTES> Scalar;
+  p256::Point Base;
+  if (!ReadScalar(Group, K, Scalar.Bytes) || !ReadCurvePoint(P, &Base)) {
+    return -1;
+  }
+  return WritePoint(BlindedMultiply(Scalar.Bytes, Base), R);
+}
+
+int AddP256(mbedtls_ecp_point *R, const mbedtls_ecp_point *P, const mbedtls_ecp_point *Q) {
+  p256::Point Left;
+  p256::Point Right;
+  if (!ReadCurvePoint(P, &Left) || !ReadCurvePoint(Q, &Right)) {
+    return -1;
+  }
+  return WritePoint(p256::Add(Left, Right), R);
+}
+
+int MulSumP256(const ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi *K, const mbedtls_mpi *M,
+               const mbedtls_ecp_point *P, const mbedtls_ecp_point *Q) {
+  SecretBuffer<p256::SCALAR_BYTES> Outer;
+  SecretBuffer<p256::SCALAR_BYTES> Inner;
+  p256::Point Base;
+  p256::Point Addend;
+  if (!ReadScalar(Group, K, Outer.Bytes) || !ReadScalar(Group, M, Inner.Bytes) || !ReadCurvePoint(P, &Base) ||
+      !ReadCurvePoint(Q, &Addend)) {
+    return -1;
+  }
+  // The sum stays projective: no inversion, and infinity (Q = -M P) simply
+  // propagates to the result.
+  const p256::Point Sum = p256::Add(BlindedMultiply(Inner.Bytes, Base), Addend);
+  return WritePoint(BlindedMultiply(Outer.Bytes, Sum), R);
+}
+
+int MulSumGeneric(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi *K, const mbedtls_mpi *M,
+                  const mbedtls_ecp_point *P, const mbedtls_ecp_point *Q) {
+  EcPoint Product;
+  EcPoint Sum;
+  if (ecc_point_mul(Group, Product, M, P) != 0 || ecc_point_add(Group, Sum, Product, Q) != 0) {
+    return -1;
+  }
+  // A sum at infinity has no multiple but infinity.
+  if (ecc_point_is_infinity(Sum) == 1) {
+    return Fold(mbedtls_ecp_set_zero(R));
+  }
+  return ecc_point_mul(Group, R, K, Sum);
 }
 
 }  // namespace
@@ -94,6 +222,9 @@ int ecc_point_add(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_ecp_poin
   if (Group == nullptr) {
     return -1;
   }
+  if (IsP256(Group)) {
+    return AddP256(R, P, Q);
+  }
   BigNum One;
   if (mbedtls_mpi_lset(One, 1) != 0) {
     return -1;
@@ -105,7 +236,18 @@ int ecc_point_mul(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi *K, 
   if (Group == nullptr) {
     return -1;
   }
+  if (IsP256(Group)) {
+    return MulP256(Group, R, K, P);
+  }
   return Fold(mbedtls_ecp_mul(&Group->Group, R, K, P, random_callback, nullptr));
+}
+
+int ecc_point_mul_sum(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi *K, const mbedtls_mpi *M,
+                      const mbedtls_ecp_point *P, const mbedtls_ecp_point *Q) {
+  if (Group == nullptr || R == nullptr) {
+    return -1;
+  }
+  return IsP256(Group) ? MulSumP256(Group, R, K, M, P, Q) : MulSumGeneric(Group, R, K, M, P, Q);
 }
 
 int ecc_point_is_infinity(const mbedtls_ecp_point *P) { return mbedtls_mpi_cmp_int(&P->Z, 0) == 0 ? 1 : 0; }
@@ -113,6 +255,10 @@ int ecc_point_is_infinity(const mbedtls_ecp_point *P) { return mbedtls_mpi_cmp_i
 int ecc_point_check(const ECC_GROUP *Group, const mbedtls_ecp_point *P) {
   if (Group == nullptr) {
     return -1;
+  }
+  if (IsP256(Group)) {
+    p256::Point Checked;
+    return ReadCurvePoint(P, &Checked) ? 0 : -1;
   }
   return Fold(mbedtls_ecp_check_pubkey(&Group->Group, P));
 }

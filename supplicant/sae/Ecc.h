@@ -42,6 +42,10 @@ int ecc_point_add(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_ecp_poin
 // R = K * P with 1 <= K < r and P on the curve, blinded through
 // random_callback.
 int ecc_point_mul(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi *K, const mbedtls_ecp_point *P);
+// R = K * (M * P + Q) with 1 <= K, M < r and P, Q on the curve: the SAE
+// shared secret in one call. M * P + Q may be infinity; R is then infinity.
+int ecc_point_mul_sum(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi *K, const mbedtls_mpi *M,
+                      const mbedtls_ecp_point *P, const mbedtls_ecp_point *Q);
 // 1 when P is the point at infinity, else 0.
 int ecc_point_is_infinity(const mbedtls_ecp_point *P);
 // 0 when P is an affine point of the curve (coordinates below p), else -1.

@@ -1,71 +1,17 @@
 // Montgomery arithmetic modulo the P-256 prime in four 64-bit limbs.
 #include "FieldP256.h"
 
+#include "FieldP256Core.h"
+
 #include "SecretBuffer.h"
 
+#if defined(__x86_64__)
+#include <cpuid.h>
+#endif
+
 namespace p256 {
+using namespace core;
 namespace {
-
-__extension__ typedef unsigned __int128 UINT128;
-
-constexpr Element PRIME = {{0xFFFFFFFFFFFFFFFFull, 0x00000000FFFFFFFFull, 0, 0xFFFFFFFF00000001ull}};
-
-// Hides a mask from the optimiser so that selections stay arithmetic (not
-// needed, and not possible, while the constants are computed).
-constexpr UINT64 Opaque(UINT64 Value) {
-  if (!__builtin_is_constant_evaluated()) {
-    __asm__("" : "+r"(Value));
-  }
-  return Value;
-}
-
-// 0 for Bit 0, all ones for Bit 1.
-constexpr UINT64 MaskFromBit(UINT64 Bit) { return Opaque(0 - (Bit & 1)); }
-
-// Out = A + B over the four limbs; the carry out (0 or 1).
-constexpr UINT64 AddLimbs(const Element &A, const Element &B, Element &Out) {
-  UINT64 Carry = 0;
-  for (int Index = 0; Index < 4; ++Index) {
-    UINT128 Wide = static_cast<UINT128>(A.Limb[Index]) + B.Limb[Index] + Carry;
-    Out.Limb[Index] = static_cast<UINT64>(Wide);
-    Carry = static_cast<UINT64>(Wide >> 64);
-  }
-  return Carry;
-}
-
-// Out = A - B over the four limbs; the borrow out (0 or 1).
-constexpr UINT64 SubLimbs(const Element &A, const Element &B, Element &Out) {
-  UINT64 Borrow = 0;
-  for (int Index = 0; Index < 4; ++Index) {
-    UINT128 Wide = static_cast<UINT128>(A.Limb[Index]) - B.Limb[Index] - Borrow;
-    Out.Limb[Index] = static_cast<UINT64>(Wide);
-    Borrow = static_cast<UINT64>(Wide >> 64) & 1;
-  }
-  return Borrow;
-}
-
-constexpr Element SelectByMask(UINT64 Mask, const Element &IfSet, const Element &IfClear) {
-  Element Result = {};
-  for (int Index = 0; Index < 4; ++Index) {
-    Result.Limb[Index] = (IfSet.Limb[Index] & Mask) | (IfClear.Limb[Index] & ~Mask);
-  }
-  return Result;
-}
-
-// Value + CarryLimb * 2^256 (below 2p, so CarryLimb is 0 or 1) reduced
-// below p by one conditional subtraction.
-constexpr Element ReduceOnce(const Element &Value, UINT64 CarryLimb) {
-  Element Difference = {};
-  const UINT64 Borrow = SubLimbs(Value, PRIME, Difference);
-  // Below p only when the subtraction borrowed and there was no carry limb.
-  return SelectByMask(MaskFromBit(Borrow & (CarryLimb ^ 1)), Value, Difference);
-}
-
-constexpr Element AddModPrime(const Element &A, const Element &B) {
-  Element Sum = {};
-  const UINT64 Carry = AddLimbs(A, B, Sum);
-  return ReduceOnce(Sum, Carry);
-}
 
 // 2^256 mod p (Montgomery form of 1) is 2^256 - p, the two's complement of p.
 constexpr Element MontgomeryOne() {
@@ -101,9 +47,10 @@ Element LimbsFromBytes(const UINT8 *Bytes) {
   return Raw;
 }
 
+template <class Field>
 Element SqrTimes(Element A, UINTN Times) {
   while (Times-- > 0) {
-    A = Sqr(A);
+    A = Field::Sqr(A);
   }
   return A;
 }
@@ -125,24 +72,68 @@ struct CHAIN_STEP {
 constexpr CHAIN_STEP EULER_CHAIN[] = {{0, 5}, {32, 0}, {128, 5}, {32, 5}, {16, 4}, {8, 3}, {4, 2}, {2, 1}, {1, 0}};
 // (p + 1) / 4 = (2^32 - 1) * 2^222 + 2^190 + 2^94.
 constexpr CHAIN_STEP ROOT_CHAIN[] = {{0, 5}, {32, 0}, {96, 0}, {94, NO_RUN}};
+// p - 2 = (2^32 - 1) * 2^224 + 2^192 + (2^94 - 1) * 4 + 1, the run of 94
+// ones taken as 32 + 32 + 16 + 8 + 4 + 2.
+constexpr CHAIN_STEP INVERSE_CHAIN[] = {{0, 5}, {32, 0}, {128, 5}, {32, 5}, {16, 4}, {8, 3}, {4, 2}, {2, 1}, {2, 0}};
 
-template <UINTN StepCount>
-Element Power(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
+template <class Field, UINTN StepCount>
+Element PowerWith(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
   Element Runs[RUN_COUNT];
   Runs[0] = A;
   for (UINTN Index = 1; Index < RUN_COUNT; ++Index) {
-    Runs[Index] = Mul(SqrTimes(Runs[Index - 1], UINTN{1} << (Index - 1)), Runs[Index - 1]);
+    Runs[Index] = Field::Mul(SqrTimes<Field>(Runs[Index - 1], UINTN{1} << (Index - 1)), Runs[Index - 1]);
   }
   // The first step starts from one: no squaring, a multiplication by its run
   // is a copy.
   Element Result = Runs[Chain[0].Run];
   for (UINTN Index = 1; Index < StepCount; ++Index) {
-    Result = SqrTimes(Result, Chain[Index].Squarings);
+    Result = SqrTimes<Field>(Result, Chain[Index].Squarings);
     if (Chain[Index].Run != NO_RUN) {
-      Result = Mul(Result, Runs[Chain[Index].Run]);
+      Result = Field::Mul(Result, Runs[Chain[Index].Run]);
     }
   }
   return Result;
+}
+
+
+#if defined(__x86_64__)
+// CPUID leaf 7, sub-leaf 0, EBX: BMI2 (MULX) is bit 8, ADX bit 19.
+bool ProbeMulxAdx() {
+  constexpr UINT32 LEAF7_EBX_BMI2 = 1u << 8;
+  constexpr UINT32 LEAF7_EBX_ADX = 1u << 19;
+  unsigned Eax = 0, Ebx = 0, Ecx = 0, Edx = 0;
+  if (__get_cpuid_max(0, nullptr) < 7) {
+    return false;
+  }
+  __cpuid_count(7, 0, Eax, Ebx, Ecx, Edx);
+  return (Ebx & LEAF7_EBX_BMI2) != 0 && (Ebx & LEAF7_EBX_ADX) != 0;
+}
+#endif
+
+enum class MULTIPLIER : UINT8 { Unprobed, Portable, MulxAdx };
+constinit MULTIPLIER Multiplier = MULTIPLIER::Unprobed;
+constinit bool PortableForced = false;
+
+// Which product the processor allows, probed once.
+MULTIPLIER ChosenMultiplier() {
+  if (Multiplier == MULTIPLIER::Unprobed) {
+#if defined(__x86_64__)
+    Multiplier = ProbeMulxAdx() ? MULTIPLIER::MulxAdx : MULTIPLIER::Portable;
+#else
+    Multiplier = MULTIPLIER::Portable;
+#endif
+  }
+  return PortableForced ? MULTIPLIER::Portable : Multiplier;
+}
+// The chain on whichever products the processor allows, chosen once.
+template <UINTN StepCount>
+Element Power(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
+#if defined(__x86_64__)
+  if (ChosenMultiplier() == MULTIPLIER::MulxAdx) {
+    return PowerWith<MulxAdxArithmetic>(A, Chain);
+  }
+#endif
+  return PowerWith<PortableArithmetic>(A, Chain);
 }
 
 }  // namespace
@@ -201,45 +192,29 @@ bool FromBignum(const mbedtls_mpi *A, Element *R) {
 
 Element Add(const Element &A, const Element &B) { return AddModPrime(A, B); }
 
-Element Sub(const Element &A, const Element &B) {
-  Element Difference;
-  const UINT64 Borrow = SubLimbs(A, B, Difference);
-  // Went below zero: add p back.
-  AddLimbs(Difference, SelectByMask(MaskFromBit(Borrow), PRIME, Element{}), Difference);
-  return Difference;
-}
+Element Sub(const Element &A, const Element &B) { return SubModPrime(A, B); }
 
 Element Mul(const Element &A, const Element &B) {
-  // Word-by-word Montgomery multiplication (CIOS). -p^-1 mod 2^64 is 1, so
-  // the multiple of p that clears the lowest limb is that limb itself.
-  UINT64 T[6] = {};
-  for (int Outer = 0; Outer < 4; ++Outer) {
-    UINT64 Carry = 0;
-    for (int Inner = 0; Inner < 4; ++Inner) {
-      UINT128 Wide = static_cast<UINT128>(A.Limb[Inner]) * B.Limb[Outer] + T[Inner] + Carry;
-      T[Inner] = static_cast<UINT64>(Wide);
-      Carry = static_cast<UINT64>(Wide >> 64);
-    }
-    UINT128 Wide = static_cast<UINT128>(T[4]) + Carry;
-    T[4] = static_cast<UINT64>(Wide);
-    T[5] = static_cast<UINT64>(Wide >> 64);
-
-    const UINT64 Factor = T[0];
-    Wide = static_cast<UINT128>(Factor) * PRIME.Limb[0] + T[0];
-    Carry = static_cast<UINT64>(Wide >> 64);
-    for (int Inner = 1; Inner < 4; ++Inner) {
-      Wide = static_cast<UINT128>(Factor) * PRIME.Limb[Inner] + T[Inner] + Carry;
-      T[Inner - 1] = static_cast<UINT64>(Wide);
-      Carry = static_cast<UINT64>(Wide >> 64);
-    }
-    Wide = static_cast<UINT128>(T[4]) + Carry;
-    T[3] = static_cast<UINT64>(Wide);
-    T[4] = T[5] + static_cast<UINT64>(Wide >> 64);
+#if defined(__x86_64__)
+  if (ChosenMultiplier() == MULTIPLIER::MulxAdx) {
+    return MulxAdxArithmetic::Mul(A, B);
   }
-  return ReduceOnce(Element{{T[0], T[1], T[2], T[3]}}, T[4]);
+#endif
+  return MulModPrime(A, B);
 }
 
-Element Sqr(const Element &A) { return Mul(A, A); }
+Element Sqr(const Element &A) {
+#if defined(__x86_64__)
+  if (ChosenMultiplier() == MULTIPLIER::MulxAdx) {
+    return MulxAdxArithmetic::Sqr(A);
+  }
+#endif
+  return SqrModPrime(A);
+}
+
+void ForcePortable(bool Force) { PortableForced = Force; }
+
+bool UsesMulxAdx() { return ChosenMultiplier() == MULTIPLIER::MulxAdx; }
 
 UINT8 IsEqual(const Element &A, const Element &B) {
   UINT64 Difference = 0;
@@ -263,5 +238,7 @@ int Legendre(const Element &A) {
 }
 
 Element SquareRoot(const Element &A) { return Power(A, ROOT_CHAIN); }
+
+Element Inverse(const Element &A) { return Power(A, INVERSE_CHAIN); }
 
 }  // namespace p256

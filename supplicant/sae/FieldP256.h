@@ -1,12 +1,11 @@
 // Arithmetic modulo the group-19 prime p = 2^256 - 2^224 + 2^192 + 2^96 - 1
 // in four fixed 64-bit limbs.
 //
-// The password element needs about forty Legendre symbols per exchange, one
-// per hunting-and-pecking counter. Over mbedtls_mpi each of them is a
-// general exponentiation with allocations and long divisions around it;
-// here it is a fixed addition chain of Montgomery multiplications that
-// allocate nothing, cannot fail, and run the same instructions for every
-// value (no branch and no memory access depends on an operand).
+// It carries the password element's forty Legendre symbols per exchange and
+// the point arithmetic of PointP256.h. Over mbedtls_mpi every operation
+// would allocate and divide; here a Legendre symbol is a fixed addition
+// chain of Montgomery multiplications, and nothing allocates, fails, or
+// branches or reads memory depending on an operand.
 #pragma once
 #include <uefi/Base.h>
 
@@ -37,6 +36,8 @@ Element NonZeroFromBytes(const UINT8 *Bytes);
 // A non-negative number below 2^256 as a residue; false for anything else.
 bool FromBignum(const mbedtls_mpi *A, Element *R);
 
+// Products take MULX/ADX code where the processor has BMI2 and ADX (probed
+// once), else portable code; the results are the same.
 Element Add(const Element &A, const Element &B);
 Element Sub(const Element &A, const Element &B);
 Element Mul(const Element &A, const Element &B);
@@ -52,5 +53,12 @@ Element Select(UINT8 Flag, const Element &IfSet, const Element &IfClear);
 int Legendre(const Element &A);
 // A^((p + 1) / 4): a square root of A when A is a square (p = 3 mod 4).
 Element SquareRoot(const Element &A);
+// A^(p - 2): the inverse of a non-zero A, and 0 for 0.
+Element Inverse(const Element &A);
+
+// Test and benchmark hook: while set, products take the portable code.
+void ForcePortable(bool Force);
+// True when products currently take the MULX/ADX code.
+bool UsesMulxAdx();
 
 }  // namespace p256

@@ -1,6 +1,8 @@
 // Elliptic-curve layer: group 19 against the published P-256 parameters,
 // point arithmetic against known multiples of the base point, encoding,
 // negation, and pool exhaustion at every allocation.
+#include <random>
+
 #include "EccTestSupport.h"
 
 namespace sae_test {
@@ -149,6 +151,90 @@ TEST_F(EccTest, MultiplicationRefusesScalarsOutsideTheOrder) {
   EXPECT_EQ(ecc_point_mul(Group(), R, Order, G()), -1);
 }
 
+TEST_F(EccTest, MultiplicationTakesWhatMbedtlsTakesAndAgreesWithIt) {
+  // Random scalars and points against mbedtls_ecp_mul on the same group.
+  std::mt19937_64 Generator(1905);
+  auto Random = [](void *Context, unsigned char *Out, size_t Length) {
+    for (size_t Index = 0; Index < Length; ++Index) {
+      Out[Index] = static_cast<unsigned char>((*static_cast<std::mt19937_64 *>(Context))());
+    }
+    return 0;
+  };
+  mbedtls_ecp_group *Raw = &Group()->Group;
+  for (int Round = 0; Round < 20; ++Round) {
+    BigNum K, Base;
+    EcPoint P, Own, Reference;
+    ASSERT_EQ(mbedtls_ecp_gen_privkey(Raw, Base, Random, &Generator), 0);
+    ASSERT_EQ(mbedtls_ecp_gen_privkey(Raw, K, Random, &Generator), 0);
+    ASSERT_EQ(mbedtls_ecp_mul(Raw, P, Base, &Raw->G, Random, &Generator), 0);
+    ASSERT_EQ(mbedtls_ecp_mul(Raw, Reference, K, P, Random, &Generator), 0);
+    ASSERT_EQ(ecc_point_mul(Group(), Own, K, P), 0);
+    EXPECT_EQ(mbedtls_ecp_point_cmp(Own, Reference), 0);
+  }
+
+  // What mbedtls refuses is refused: scalars outside 1 .. r - 1, and points
+  // that are not affine points of the curve with coordinates below p.
+  BigNum One, Negative, Wide, Prime, Two;
+  SetInt(One, 1);
+  SetInt(Negative, -5);
+  SetHex(Wide, std::string("01") + std::string(64, '0'));
+  SetHex(Prime, P256_P);
+  SetInt(Two, 2);
+  EcPoint R;
+  EXPECT_EQ(ecc_point_mul(Group(), R, Negative, G()), -1);
+  EXPECT_EQ(ecc_point_mul(Group(), R, Wide, G()), -1);
+  EcPoint Infinity, OffCurve, Unreduced, NotAffine;
+  ASSERT_EQ(mbedtls_ecp_set_zero(Infinity), 0);
+  ASSERT_EQ(ecc_point_from_xy(Group(), Gx(), One, OffCurve), 0);
+  ASSERT_EQ(ecc_point_from_xy(Group(), Prime, Gy(), Unreduced), 0);
+  ASSERT_EQ(mbedtls_ecp_copy(NotAffine, G()), 0);
+  ASSERT_EQ(mbedtls_mpi_lset(&NotAffine.Get()->Z, 2), 0);
+  for (const mbedtls_ecp_point *Bad : {Infinity.Get(), OffCurve.Get(), Unreduced.Get(), NotAffine.Get()}) {
+    EXPECT_NE(mbedtls_ecp_check_pubkey(Raw, Bad), 0) << "mbedtls refuses it too";
+    EXPECT_EQ(ecc_point_check(Group(), Bad), -1);
+    EXPECT_EQ(ecc_point_mul(Group(), R, Two, Bad), -1);
+    EXPECT_EQ(ecc_point_add(Group(), R, G(), Bad), -1);
+  }
+}
+
+TEST_F(EccTest, SharedSecretCombinationMatchesTheStepByStepComputation) {
+  // K * (M * P + Q) against mbedtls: M * P, then + Q, then K times the sum.
+  mbedtls_ecp_group *Raw = &Group()->Group;
+  BigNum K, M, Three, One;
+  SetHex(K, BASE_POINT_MULTIPLES[4].K);
+  SetHex(M, "C9AFA9D845BA75166B5C215767B1D6934E50C3DB36E89B127B8A622B120F6721");
+  SetInt(Three, 3);
+  SetInt(One, 1);
+  EcPoint Q, Product, Sum, Expected, Own;
+  ASSERT_EQ(ecc_point_mul(Group(), Q, Three, G()), 0);
+  ASSERT_EQ(mbedtls_ecp_muladd(Raw, Sum, M, G(), One, Q), 0);
+  ASSERT_EQ(mbedtls_ecp_mul(Raw, Expected, K, Sum, random_callback, nullptr), 0);
+  ASSERT_EQ(ecc_point_mul_sum(Group(), Own, K, M, G(), Q), 0);
+  EXPECT_EQ(mbedtls_ecp_point_cmp(Own, Expected), 0);
+
+  // Q = -(M * P): the sum, and so the result, is infinity.
+  ASSERT_EQ(ecc_point_mul(Group(), Product, M, G()), 0);
+  ASSERT_EQ(ecc_point_negate(Group(), Product), 0);
+  ASSERT_EQ(ecc_point_mul_sum(Group(), Own, K, M, G(), Product), 0);
+  EXPECT_EQ(ecc_point_is_infinity(Own), 1);
+  // Q = M * P: the sum doubles.
+  ASSERT_EQ(ecc_point_negate(Group(), Product), 0);
+  ASSERT_EQ(mbedtls_ecp_muladd(Raw, Sum, M, G(), One, Product), 0);
+  ASSERT_EQ(mbedtls_ecp_mul(Raw, Expected, K, Sum, random_callback, nullptr), 0);
+  ASSERT_EQ(ecc_point_mul_sum(Group(), Own, K, M, G(), Product), 0);
+  EXPECT_EQ(mbedtls_ecp_point_cmp(Own, Expected), 0);
+
+  BigNum Zero, Order;
+  SetInt(Zero, 0);
+  SetHex(Order, P256_N);
+  EcPoint Infinity;
+  ASSERT_EQ(mbedtls_ecp_set_zero(Infinity), 0);
+  EXPECT_EQ(ecc_point_mul_sum(Group(), Own, Zero, M, G(), Q), -1);
+  EXPECT_EQ(ecc_point_mul_sum(Group(), Own, K, Order, G(), Q), -1);
+  EXPECT_EQ(ecc_point_mul_sum(Group(), Own, K, M, G(), Infinity), -1);
+  EXPECT_EQ(ecc_point_mul_sum(nullptr, Own, K, M, G(), Q), -1);
+}
+
 TEST_F(EccTest, AdditionMatchesKnownSumsAndReachesInfinity) {
   BigNum Two, Three;
   SetInt(Two, 2);
@@ -245,8 +331,9 @@ TEST_F(EccTest, GroupCreationSurvivesPoolExhaustionAtEveryAllocation) {
 }
 
 TEST_F(EccTest, PointMultiplicationSurvivesPoolExhaustionAtEveryAllocation) {
-  // SAE never multiplies the base point, so the point is 2G: mbedtls builds
-  // its tables for it on every call instead of keeping them in the group.
+  // SAE never multiplies the base point, so the point is 2G. Group 19's
+  // multiplication allocates only the result's coordinates (and the group
+  // its record and a): every allocation is failed in turn.
   BigNum Two, K;
   SetInt(Two, 2);
   SetHex(K, BASE_POINT_MULTIPLES[4].K);
@@ -258,8 +345,8 @@ TEST_F(EccTest, PointMultiplicationSurvivesPoolExhaustionAtEveryAllocation) {
     BigNum X, Y;
     return Fresh && ecc_point_mul(Fresh, R, K, TwoG) == 0 && ecc_point_to_xy(Fresh, X, Y, R) == 0 &&
            ecc_point_check(Fresh, R) == 0;
-  }, 600, 13);
-  EXPECT_GT(Allocations, 600u);
+  });
+  EXPECT_GE(Allocations, 4u);  // record, a, the result's x and y
 }
 
 }  // namespace

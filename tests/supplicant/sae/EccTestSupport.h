@@ -12,6 +12,7 @@
 
 #include "Bignum.h"
 #include "Ecc.h"
+#include "FieldP256.h"
 #include "Random.h"
 
 namespace sae_test {
@@ -93,6 +94,16 @@ UINT64 FailEachAllocation(HostEnv::Environment &Env, OperationType Operation, UI
   ADD_FAILURE() << "never succeeded";
   return 0;
 }
+
+// Makes the P-256 field take its portable products for the length of a
+// scope, whatever the processor offers.
+class PortableProductsScope {
+ public:
+  PortableProductsScope() { p256::ForcePortable(true); }
+  ~PortableProductsScope() { p256::ForcePortable(false); }
+  PortableProductsScope(const PortableProductsScope &) = delete;
+  PortableProductsScope &operator=(const PortableProductsScope &) = delete;
+};
 
 // The layer runs without a driver around it, so the fixture points the
 // support library's service-table globals at the environment itself.

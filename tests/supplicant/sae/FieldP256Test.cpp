@@ -192,6 +192,28 @@ TEST_F(FieldP256Test, OnlyThePrimeAndNumbersThatFitAreTakenFromBigNumbers) {
   ExpectEqual(Out, Expected, "2^256 - 1");
 }
 
+TEST_F(FieldP256Test, MulxAdxAndPortableProductsAgree) {
+  if (!p256::UsesMulxAdx()) {
+    GTEST_SKIP() << "the processor has no BMI2 and ADX: only the portable product runs";
+  }
+  const auto Values = Samples(48);
+  for (const auto &Left : Values) {
+    const p256::Element X = p256::FromBytes(Left.data());
+    for (const auto &Right : Values) {
+      const p256::Element Y = p256::FromBytes(Right.data());
+      const p256::Element Fast = p256::Mul(X, Y), FastSquare = p256::Sqr(X);
+      p256::Element Portable, PortableSquare;
+      {
+        PortableProductsScope ForcedPortable;
+        Portable = p256::Mul(X, Y);
+        PortableSquare = p256::Sqr(X);
+      }
+      ASSERT_EQ(p256::IsEqual(Fast, Portable), 1);
+      ASSERT_EQ(p256::IsEqual(FastSquare, PortableSquare), 1);
+    }
+  }
+}
+
 TEST_F(FieldP256Test, SelectAndEqualityLookAtWholeElements) {
   const p256::Element A = FieldInt(3), B = FieldInt(4);
   EXPECT_EQ(p256::IsEqual(p256::Select(1, A, B), A), 1);

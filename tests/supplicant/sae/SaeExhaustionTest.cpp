@@ -1,8 +1,9 @@
 // Pool exhaustion at each allocation of every SAE entry point: the call
 // reports a failure (never a commit, keys or a confirm built from a failed
-// step), changes nothing it should not, and leaks nothing. A point
-// multiplication makes thousands of allocations of a few repeating kinds, so
-// past the first few hundred only every Stride-th allocation is failed.
+// step), changes nothing it should not, and leaks nothing. Past the first
+// few hundred allocations only every Stride-th one would be failed; group
+// 19's point arithmetic keeps every entry point well below that, so each
+// allocation is failed in turn.
 #include "SaeTestSupport.h"
 
 namespace sae_test {
@@ -39,7 +40,7 @@ TEST_F(SaeExhaustionTest, OwnCommitIsNeverBuiltFromAFailedStep) {
         return false;
       },
       EACH_UP_TO, STRIDE);
-  EXPECT_GT(Allocations, 1000u);
+  EXPECT_GT(Allocations, 20u);
   // The commit that finally succeeded is a good one.
   Bytes CommitB = B().Commit();
   ASSERT_TRUE(StatusIs(B().TakeCommit(Commit), EFI_SUCCESS));
@@ -75,7 +76,7 @@ TEST_F(SaeExhaustionTest, PeerCommitGivesNoKeysFromAFailedStep) {
     ASSERT_TRUE(StatusIs(A().TakeCommit(CommitB), EFI_SUCCESS));
     EXPECT_EQ(LiveBlocks(), Accepted) << "leak after failing allocation " << N;
   }
-  EXPECT_GT(N, 1000u);
+  EXPECT_GT(N, 10u);
   ASSERT_TRUE(StatusIs(B().TakeCommit(CommitA), EFI_SUCCESS));
   EXPECT_TRUE(StatusIs(B().TakeConfirm(A().Confirm()), EFI_SUCCESS));
 }
