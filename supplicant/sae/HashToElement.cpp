@@ -2,9 +2,9 @@
 //
 // The map evaluates both candidate abscissas, both curve equations, one
 // Legendre symbol and one square root for every input, and chooses with
-// masks; the inversions run a fixed square-and-multiply chain over the
-// public exponent p - 2. PT = P1 + P2 is an affine addition on the same
-// field, with the doubling case chosen without a branch as well.
+// masks; the inversions are the field's fixed exponentiation by p - 2.
+// PT = P1 + P2 is an affine addition on the same field, with the doubling
+// case chosen without a branch as well.
 #include "HashToElement.h"
 
 #include <Library/BaseMemoryLib.h>
@@ -31,10 +31,6 @@ constexpr CHAR8 LabelU2[] = "SAE Hash to Element u2 P2";
 constexpr UINT8 CurveB[ELEMENT_BYTES] = {0x5a, 0xc6, 0x35, 0xd8, 0xaa, 0x3a, 0x93, 0xe7, 0xb3, 0xeb, 0xbd,
                                          0x55, 0x76, 0x98, 0x86, 0xbc, 0x65, 0x1d, 0x06, 0xb0, 0xcc, 0x53,
                                          0xb0, 0xf6, 0x3b, 0xce, 0x3c, 0x3e, 0x27, 0xd2, 0x60, 0x4b};
-// p - 2, the exponent of an inversion (public, so its bits may steer).
-constexpr UINT8 PrimeMinusTwo[ELEMENT_BYTES] = {0xff, 0xff, 0xff, 0xff, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x00,
-                                                0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0xff, 0xff,
-                                                0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xfd};
 // 2^256 mod p: folds the upper part of an expanded value into the field.
 constexpr UINT8 TwoTo256[ELEMENT_BYTES] = {0x00, 0x00, 0x00, 0x00, 0xff, 0xff, 0xff, 0xfe, 0xff, 0xff, 0xff,
                                            0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0xff, 0x00, 0x00,
@@ -47,18 +43,6 @@ Element Small(UINT8 Value) {
 }
 
 Element Negate(const Element &A) { return p256::Sub(Element{}, A); }
-
-// A^(p - 2): the inverse of A, and 0 for 0.
-Element Invert(const Element &A) {
-  Element Result = Small(1);
-  for (UINTN Bit = 0; Bit < 8 * ELEMENT_BYTES; ++Bit) {
-    Result = p256::Sqr(Result);
-    if ((PrimeMinusTwo[Bit / 8] >> (7 - Bit % 8)) & 1) {
-      Result = p256::Mul(Result, A);
-    }
-  }
-  return Result;
-}
 
 struct Curve {
   Element A;
@@ -73,8 +57,8 @@ Curve LoadCurve() {
   C.A = Negate(Small(3));
   C.B = p256::FromBytes(CurveB);
   C.Z = Negate(Small(10));
-  C.MinusBOverA = Negate(p256::Mul(C.B, Invert(C.A)));
-  C.BOverZA = p256::Mul(C.B, Invert(p256::Mul(C.Z, C.A)));
+  C.MinusBOverA = Negate(p256::Mul(C.B, p256::Inverse(C.A)));
+  C.BOverZA = p256::Mul(C.B, p256::Inverse(p256::Mul(C.Z, C.A)));
   return C;
 }
 
@@ -99,7 +83,7 @@ AffinePoint MapToCurve(const Curve &C, const Element &U) {
   const Element Denominator = p256::Add(p256::Sqr(ZU2), ZU2);  // Z^2 u^4 + Z u^2
   const UINT8 Exceptional = p256::IsEqual(Denominator, Element{});
   const Element X1 = p256::Select(Exceptional, C.BOverZA,
-                                  p256::Mul(C.MinusBOverA, p256::Add(Small(1), Invert(Denominator))));
+                                  p256::Mul(C.MinusBOverA, p256::Add(Small(1), p256::Inverse(Denominator))));
   const Element X2 = p256::Mul(ZU2, X1);
   const Element Gx1 = RightSide(C, X1);
   const Element Gx2 = RightSide(C, X2);
@@ -121,7 +105,7 @@ AffinePoint AddPoints(const Curve &C, const AffinePoint &P, const AffinePoint &Q
   const Element Tangent = p256::Add(p256::Mul(Small(3), p256::Sqr(P.X)), C.A);
   const Element Numerator = p256::Select(SameX, Tangent, p256::Sub(Q.Y, P.Y));
   const Element Denominator = p256::Select(SameX, p256::Add(P.Y, P.Y), p256::Sub(Q.X, P.X));
-  const Element Lambda = p256::Mul(Numerator, Invert(Denominator));
+  const Element Lambda = p256::Mul(Numerator, p256::Inverse(Denominator));
   AffinePoint R;
   R.X = p256::Sub(p256::Sub(p256::Sqr(Lambda), P.X), Q.X);
   R.Y = p256::Sub(p256::Mul(Lambda, p256::Sub(P.X, R.X)), P.Y);
@@ -186,7 +170,7 @@ AffinePoint MultiplyByPublicScalar(const UINT8 *K, const AffinePoint &P) {
       R = AddAffine(R, P);
     }
   }
-  const Element ZInverse = Invert(R.Z);
+  const Element ZInverse = p256::Inverse(R.Z);
   const Element ZInverseSquared = p256::Sqr(ZInverse);
   AffinePoint Out;
   Out.X = p256::Mul(R.X, ZInverseSquared);
