@@ -76,7 +76,7 @@ const UINT8 *SupProtocolOui(const SUP_INSTANCE *Instance) {
 }
 
 UINTN SupStationRsnxElement(const SUP_INSTANCE *Instance, UINT8 *Out) {
-  if (Instance->SaePweMethod != SUP_SAE_PWE_HASH_TO_ELEMENT) {
+  if (Instance->SaePweMethod != SAE_PWE_HASH_TO_ELEMENT) {
     return 0;
   }
   Out[0] = SUP_ELEMENT_RSNX;

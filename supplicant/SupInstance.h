@@ -9,6 +9,7 @@
 #include <Library/DebugLib.h>
 
 #include "sae/SaeContext.h"
+#include "sae/SaeH2e.h"
 
 constexpr UINT32 SUP_SERVICE_SIGNATURE  = SIGNATURE_32('S', 'U', 'P', 'S');
 constexpr UINT32 SUP_INSTANCE_SIGNATURE = SIGNATURE_32('S', 'U', 'P', 'I');
@@ -62,10 +63,6 @@ constexpr UINTN SUP_BIPN_LEN           = 6;
 // Operating class, primary channel, frequency segment 1 channel and the
 // three operating-channel-transition fields that may follow them.
 constexpr UINTN SUP_OCI_MAX_LEN        = 6;
-
-// SaePweMethod values: how SAE finds its password element.
-constexpr UINT8 SUP_SAE_PWE_HUNTING_AND_PECKING = 0;
-constexpr UINT8 SUP_SAE_PWE_HASH_TO_ELEMENT     = 1;
 
 // Where the PMK in SUP_INSTANCE.Pmk came from; only a pass-phrase PMK is
 // ever re-derived.
@@ -122,6 +119,8 @@ struct SUP_INSTANCE {
   UINT8        MfpCapable;
   UINT8        MfpRequired;
   SAE_CONTEXT  Sae;
+  UINT8        SaePweMethod;  // SAE_PWE_HUNTING_AND_PECKING or SAE_PWE_HASH_TO_ELEMENT
+  SAE_H2E_STATE SaeH2e;
   const VOID  *EapIdentity;
   UINT8        EapAuthMethod;
   UINTN        EapCaCertSize;
@@ -156,10 +155,6 @@ struct SUP_INSTANCE {
   BOOLEAN TPtkValid;
   // A message 3 was accepted: Kck and Kek protect the group-key handshake.
   BOOLEAN PtkValid;
-
-  // How SAE finds its password element (data type 23). Hash-to-element also
-  // puts the station's RSNXE into message 2.
-  UINT8 SaePweMethod;
 
   // The access point's RSN element (its WPA element for WPA) and RSNXE as
   // its beacon showed them, whole; length 0 when not handed in. Message 3

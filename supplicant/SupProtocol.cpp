@@ -11,6 +11,7 @@
 #include "wpa/ApElements.h"
 #include "wpa/Handshake.h"
 #include "Pmk.h"
+#include "sae/SaeConfig.h"
 #include "sae/SaeExchange.h"
 
 namespace {
@@ -89,6 +90,7 @@ EFI_STATUS SetPassword(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN DataSize
   Instance->PmkSource = SUP_PMK_SOURCE::Passphrase;
   SupRefreshPassphrasePmk(Instance);
   SupStartReplaySequence(Instance);
+  SaeForgetStalePt(Instance);
   return EFI_SUCCESS;
 }
 
@@ -101,6 +103,7 @@ EFI_STATUS SetSsid(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
   // A pass-phrase PMK follows its SSID whichever of the two is set last.
   SupRefreshPassphrasePmk(Instance);
   SupStartReplaySequence(Instance);
+  SaeForgetStalePt(Instance);
   return EFI_SUCCESS;
 }
 
@@ -111,6 +114,10 @@ EFI_STATUS SetStationMac(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
 }
 
 EFI_STATUS SetTargetMac(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
+  // An anti-clogging token is good for the access point that gave it only.
+  if (CompareMem(Instance->TargetMac, Data, sizeof(Instance->TargetMac)) != 0) {
+    SaeForgetAntiCloggingToken(Instance);
+  }
   CopyMem(Instance->TargetMac, Data, sizeof(Instance->TargetMac));
   return EFI_SUCCESS;
 }
@@ -135,14 +142,6 @@ EFI_STATUS SetGroupMgmtCipher(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) 
 EFI_STATUS SetMfpCapability(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
   Instance->MfpCapable = Data[0];
   Instance->MfpRequired = Data[1];
-  return EFI_SUCCESS;
-}
-
-EFI_STATUS SetSaePweMethod(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
-  if (Data[0] != SUP_SAE_PWE_HUNTING_AND_PECKING && Data[0] != SUP_SAE_PWE_HASH_TO_ELEMENT) {
-    return EFI_INVALID_PARAMETER;
-  }
-  Instance->SaePweMethod = Data[0];
   return EFI_SUCCESS;
 }
 
@@ -190,7 +189,11 @@ constexpr SET_DATA_ENTRY SetDataTable[] = {
     // The peer's commit is checked field by field (status values 7-11).
     {EfiSupplicantSaeCommit, 0, SaeProcessPeerCommit},
     {EfiSupplicantSaeConfirm, SAE_CONFIRM_LEN, SaeVerifyPeerConfirm},
-    {EfiSupplicantSaePweMethod, 1, SetSaePweMethod},
+    {EfiSupplicantSaePweMethod, 1, SaeSetPweMethod},
+    // Size 0 clears each of these.
+    {EfiSupplicantSaePasswordIdentifier, 0, SaeSetPasswordIdentifier},
+    {EfiSupplicantSaeAntiCloggingToken, 0, SaeSetAntiCloggingToken},
+    {EfiSupplicantSaeRejectedGroups, 0, SaeSetRejectedGroups},
     // Size 0 forgets the element.
     {EfiSupplicantApRsnElement, 0, SetApRsnElement},
     {EfiSupplicantApRsnxElement, 0, SetApRsnxElement},
@@ -370,11 +373,6 @@ EFI_STATUS GetPmk(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
   return EFI_SUCCESS;
 }
 
-EFI_STATUS GetSaePweMethod(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
-  Data[0] = Instance->SaePweMethod;
-  return EFI_SUCCESS;
-}
-
 // Record-dependent results: what is held is returned with its size, and
 // nothing held is EFI_NOT_FOUND.
 EFI_STATUS ReadHeld(const UINT8 *Held, UINTN HeldLength, UINT8 *Data, UINTN *DataSize) {
@@ -461,9 +459,12 @@ constexpr GET_DATA_ENTRY GetDataTable[] = {
     {EfiSupplicant80211IGTK, KeyListSize, KeyListSize, GetIgtkList},
     {EfiSupplicant80211PMK, SUP_PMK_LEN, SUP_PMK_LEN, GetPmk},
     {EfiSupplicant80211IGTKKey, KeySize, KeySize, GetIgtkKey},
-    {EfiSupplicantSaeCommit, SAE_COMMIT_LEN, SAE_COMMIT_LEN, SaeBuildOwnCommit},
+    {EfiSupplicantSaeCommit, 0, 0, SaeBuildOwnCommit, SaeOwnCommitSize},
     {EfiSupplicantSaeConfirm, SAE_CONFIRM_LEN, SAE_CONFIRM_LEN, SaeBuildOwnConfirm},
-    {EfiSupplicantSaePweMethod, 1, 1, GetSaePweMethod},
+    {EfiSupplicantSaePweMethod, 1, 1, SaeGetPweMethod},
+    {EfiSupplicantSaePasswordIdentifier, 0, 0, SaeGetPasswordIdentifier, SaePasswordIdentifierSize},
+    {EfiSupplicantSaeAntiCloggingToken, 0, 0, SaeGetAntiCloggingToken, SaeAntiCloggingTokenSize},
+    {EfiSupplicantSaeRejectedGroups, 0, 0, SaeGetRejectedGroups, SaeRejectedGroupsSize},
     {EfiSupplicantApRsnElement, 0, 0, GetApRsnElement, ApRsnElementSize},
     {EfiSupplicantApRsnxElement, 0, 0, GetApRsnxElement, ApRsnxElementSize},
     {EfiSupplicantStationRsnxElement, 0, 0, GetStationRsnxElement, StationRsnxElementSize},

@@ -105,7 +105,8 @@ print("BM_EcpMulP256 own %.1f us, mbedtls %.0f us, openssl %.1f us; BM_ModExpP25
       % (own / 1e3, mul / 1e3, openssl / 1e3, exp / 1e3))
 ratio = own / openssl
 print("EcpMulP256 own/openssl = %.2f (goal <= 1.5): %s" % (ratio, "met" if ratio <= 1.5 else "MISSED"))
-for name in ("BM_SaeCommit", "BM_SaePeerCommit", "BM_Wpa3Connect"):
+for name in ("BM_SaeCommit", "BM_SaePeerCommit", "BM_Wpa3Connect", "BM_SaeH2ePt", "BM_SaeH2eCommit",
+             "BM_Wpa3ConnectH2e"):
     print("%-17s %6.0f us = %5.2f EcpMul/own = %5.2f EcpMul/openssl" % (name, best[name] / 1e3, best[name] / own,
                                                                       best[name] / openssl))
 ratio = best["BM_Wpa3Connect"] / (3 * mul + 45 * exp)

@@ -53,15 +53,17 @@ for run in "wpa-psk-tkip" "wpa2-psk" "wpa2-psk-sha256 --mfp required"; do
 done
 echo "   captures and the access point's log: $demo/*.pcap, $demo/*.log"
 
-section "WPA3-Personal: SAE (group 19) then the 4-way handshake with the SAE PMK, sup-sim against ap-sim"
+section "WPA3-Personal: SAE hash-to-element (group 19) then the 4-way handshake with the SAE PMK, sup-sim against ap-sim"
 pcap=$demo/wpa3-sae.pcap
-echo "-- sup-sim --mode wpa3-sae --ssid '$ssid' --passphrase '$pass' --pcap $pcap   (MFP offered by default)"
-build/host/bin/sup-sim --mode wpa3-sae --ssid "$ssid" --passphrase "$pass" --pcap "$pcap" \
+echo "-- sup-sim --mode wpa3-sae --sae-pwe h2e --ssid '$ssid' --passphrase '$pass' --pcap $pcap   (MFP offered by default)"
+build/host/bin/sup-sim --mode wpa3-sae --sae-pwe h2e --ssid "$ssid" --passphrase "$pass" --pcap "$pcap" \
   2>"$demo/wpa3-sae.log" | tee "$demo/wpa3-sae.txt" | sed 's/^/   /'
 if command -v tshark >/dev/null; then
   pmk=$(sed -n 's/^PMK (SAE): *//p' "$demo/wpa3-sae.txt")
-  frames=$(tshark -r "$pcap" -T fields -e _ws.col.Info -e wlan.fixed.sae_message_type 2>/dev/null |
-           sed 's/, SN=[^\t]*//; s/Key (\(.*\))/\1/; s/\t1$/ (SAE commit)/; s/\t2$/ (SAE confirm)/; s/\t$//' |
+  frames=$(tshark -r "$pcap" -T fields -e _ws.col.Info -e wlan.fixed.sae_message_type -e wlan.fixed.status_code \
+           2>/dev/null |
+           sed 's/, SN=[^\t]*//; s/Key (\(.*\))/\1/; s/\t1\t0x007e$/ (SAE H2E commit)/; s/\t1\t.*$/ (SAE commit)/;
+                s/\t2\t.*$/ (SAE confirm)/; s/\t.*$//' |
            paste -sd ',' | sed 's/,/, /g')
   kck=$(tshark -r "$pcap" -o wlan.enable_decryption:TRUE -o "uat:80211_keys:\"wpa-psk\",\"$pmk\"" \
         -T fields -e wlan.analysis.kck 2>/dev/null | grep -m1 . || true)

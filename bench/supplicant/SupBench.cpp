@@ -16,6 +16,11 @@
 // EC layer (group 19's own arithmetic), /mbedtls and /openssl (OpenSSL 3's
 // EC_POINT_mul, the baseline only). Goals: own <= 1.5 x openssl, and
 // Wpa3Connect <= 3 EcpMul/mbedtls + 45 ModExp.
+//
+// Hash to element: BM_SaeH2ePt (PT from SSID and password alone),
+// BM_SaeH2eCommit (the own commit with PT already cached) and
+// BM_Wpa3ConnectH2e (BM_Wpa3Connect by hash to element on a new child, PT
+// derivation included), read in the same units.
 #include <benchmark/benchmark.h>
 
 #include <Authenticator.h>
@@ -35,6 +40,7 @@
 #include <cstring>
 #include <random>
 
+#include "HashToElement.h"
 #include "crypto/Kdf.h"
 #include "uefi_sup.h"
 
@@ -153,7 +159,7 @@ constexpr char SaePassword[] = "sae bench password";
 // A child configured for SAE against ApMac, destroyed with the object.
 class SaeStation {
  public:
-  explicit SaeStation(LoadedDriver &Driver) : Service_(Driver.Service()) {
+  explicit SaeStation(LoadedDriver &Driver, bool H2e = false) : Service_(Driver.Service()) {
     Service_->CreateChild(Service_, &Child_);
     Driver.BootServices()->HandleProtocol(Child_, &gEfiSupplicantProtocolGuid, reinterpret_cast<VOID **>(&Station_));
     EFI_80211_SSID SsidRecord = {4, {'I', 'E', 'E', 'E'}};
@@ -162,6 +168,8 @@ class SaeStation {
           Set(EfiSupplicant80211TargetSSIDName, &SsidRecord, sizeof(SsidRecord)) &&
           Set(EfiSupplicant80211TargetSSIDMac, ApMac, 6) && Set(EfiSupplicant80211StationMac, StationMac, 6) &&
           Set(EfiSupplicant80211PskPassword, SaePassword, sizeof(SaePassword) - 1);
+    const UINT8 Method = 1;
+    Ok_ = Ok_ && (!H2e || Set(EfiSupplicantSaePweMethod, &Method, 1));
   }
   ~SaeStation() { Service_->DestroyChild(Service_, Child_); }
   bool Ok() const { return Ok_; }
@@ -182,9 +190,12 @@ class SaeStation {
 };
 
 // The access point's side of SAE, started for the station's addresses.
-bool StartAccessPoint(authenticator::SaeAuthenticator &Ap, std::mt19937 &Generator) {
-  return Ap.Start(ApMac, StationMac, reinterpret_cast<const UINT8 *>(SaePassword), sizeof(SaePassword) - 1,
-                  {FillRandom, &Generator}) == authenticator::SAE_VERDICT::Ok;
+bool StartAccessPoint(authenticator::SaeAuthenticator &Ap, std::mt19937 &Generator, bool H2e = false) {
+  const UINT8 *Password = reinterpret_cast<const UINT8 *>(SaePassword);
+  return (H2e ? Ap.StartH2e(ApMac, StationMac, reinterpret_cast<const UINT8 *>(Ssid), sizeof(Ssid) - 1, Password,
+                            sizeof(SaePassword) - 1, nullptr, 0, {FillRandom, &Generator})
+              : Ap.Start(ApMac, StationMac, Password, sizeof(SaePassword) - 1, {FillRandom, &Generator})) ==
+         authenticator::SAE_VERDICT::Ok;
 }
 
 void BM_SaeCommit(benchmark::State &State) {
@@ -220,19 +231,22 @@ void BM_SaePeerCommit(benchmark::State &State) {
 
 // Commit, peer commit, both confirms, 4-way and group handshakes; creating
 // and configuring the child (its pass-phrase PMK included) and everything
-// the access point computes are not timed.
-bool ConnectWpa3(benchmark::State &State, LoadedDriver &Driver, std::mt19937 &Generator) {
+// the access point computes are not timed. By hash to element the peer's
+// commit goes in after its status code, 126.
+bool ConnectWpa3(benchmark::State &State, LoadedDriver &Driver, std::mt19937 &Generator, bool H2e) {
   State.PauseTiming();
-  SaeStation Station(Driver);
+  SaeStation Station(Driver, H2e);
   authenticator::SaeAuthenticator SaeAp;
-  UINT8 ApCommit[authenticator::SAE_COMMIT_LEN], ApConfirm[authenticator::SAE_CONFIRM_LEN];
-  bool Ok = Station.Ok() && StartAccessPoint(SaeAp, Generator) &&
-            SaeAp.Commit(ApCommit, sizeof(ApCommit)) == sizeof(ApCommit);
+  UINT8 ApCommit[2 + authenticator::SAE_COMMIT_LEN] = {126, 0}, ApConfirm[authenticator::SAE_CONFIRM_LEN];
+  const UINTN StatusLength = H2e ? 2 : 0;
+  bool Ok = Station.Ok() && StartAccessPoint(SaeAp, Generator, H2e) &&
+            SaeAp.Commit(ApCommit + 2, authenticator::SAE_COMMIT_LEN) == authenticator::SAE_COMMIT_LEN;
   State.ResumeTiming();
 
   UINT8 Commit[authenticator::SAE_COMMIT_LEN], Confirm[authenticator::SAE_CONFIRM_LEN];
   Ok = Ok && Station.Get(EfiSupplicantSaeCommit, Commit, sizeof(Commit)) &&
-       Station.Set(EfiSupplicantSaeCommit, ApCommit, sizeof(ApCommit)) &&
+       Station.Set(EfiSupplicantSaeCommit, ApCommit + 2 - StatusLength,
+                   authenticator::SAE_COMMIT_LEN + StatusLength) &&
        Station.Get(EfiSupplicantSaeConfirm, Confirm, sizeof(Confirm));
 
   State.PauseTiming();
@@ -245,6 +259,11 @@ bool ConnectWpa3(benchmark::State &State, LoadedDriver &Driver, std::mt19937 &Ge
   std::memcpy(Config.StaMac, StationMac, 6);
   std::memcpy(Config.Pmk, SaeAp.Pmk(), authenticator::PMK_LEN);
   Config.StationElementLength = authenticator::BuildSecurityElement(Config.Mode, {}, Config.StationElement);
+  if (H2e) {  // message 2 carries the station's RSNXE after its RSN element
+    static constexpr UINT8 Rsnxe[] = {0xF4, 0x01, 0x20};
+    std::memcpy(Config.StationElement + Config.StationElementLength, Rsnxe, sizeof(Rsnxe));
+    Config.StationElementLength += sizeof(Rsnxe);
+  }
   Config.ApElementLength = authenticator::BuildSecurityElement(Config.Mode, {}, Config.ApElement);
   Config.Random = {FillRandom, &Generator};
   authenticator::Authenticator Ap;
@@ -270,10 +289,53 @@ void BM_Wpa3Connect(benchmark::State &State) {
   LoadedDriver Driver;
   std::mt19937 Generator(13);
   for (auto _ : State) {
-    bool Ok = ConnectWpa3(State, Driver, Generator);
+    bool Ok = ConnectWpa3(State, Driver, Generator, false);
     State.ResumeTiming();
     if (!Ok) {
       State.SkipWithError("SAE or the 4-way handshake did not complete with matching keys");
+      break;
+    }
+  }
+}
+
+void BM_Wpa3ConnectH2e(benchmark::State &State) {
+  LoadedDriver Driver;
+  std::mt19937 Generator(17);
+  for (auto _ : State) {
+    bool Ok = ConnectWpa3(State, Driver, Generator, true);
+    State.ResumeTiming();
+    if (!Ok) {
+      State.SkipWithError("SAE by hash to element or the 4-way handshake did not complete with matching keys");
+      break;
+    }
+  }
+}
+
+void BM_SaeH2ePt(benchmark::State &State) {
+  UINT8 Pt[SAE_PT_LEN];
+  for (auto _ : State) {
+    if (sae_h2e_derive_pt(reinterpret_cast<const UINT8 *>(Ssid), sizeof(Ssid) - 1,
+                          reinterpret_cast<const UINT8 *>(SaePassword), sizeof(SaePassword) - 1, nullptr, 0,
+                          Pt) != 0) {
+      State.SkipWithError("no PT");
+      break;
+    }
+    benchmark::DoNotOptimize(Pt);
+  }
+}
+
+void BM_SaeH2eCommit(benchmark::State &State) {
+  LoadedDriver Driver;
+  SaeStation Station(Driver, true);
+  UINT8 Commit[authenticator::SAE_COMMIT_LEN];
+  // The first commit derives PT; the timed ones take it from the cache.
+  if (!Station.Get(EfiSupplicantSaeCommit, Commit, sizeof(Commit))) {
+    State.SkipWithError("no commit");
+    return;
+  }
+  for (auto _ : State) {
+    if (!Station.Get(EfiSupplicantSaeCommit, Commit, sizeof(Commit))) {
+      State.SkipWithError("no commit");
       break;
     }
   }
@@ -422,5 +484,8 @@ BENCHMARK(BM_ModExpP256)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SaeCommit)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_SaePeerCommit)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Wpa3Connect)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SaeH2ePt)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_SaeH2eCommit)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_Wpa3ConnectH2e)->Unit(benchmark::kMicrosecond);
 
 BENCHMARK_MAIN();

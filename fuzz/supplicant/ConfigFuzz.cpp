@@ -52,7 +52,23 @@ void CheckRecord(const SUP_INSTANCE *Record) {
         Group == SUP_CIPHER_WEP104)) {
     Fail("group cipher");
   }
-  if (Record->SaePweMethod > SUP_SAE_PWE_HASH_TO_ELEMENT) Fail("SAE password element method out of range");
+  const SAE_H2E_STATE &H2e = Record->SaeH2e;
+  if (Record->SaePweMethod > SAE_PWE_HASH_TO_ELEMENT) Fail("SAE PWE method out of range");
+  if (H2e.PasswordIdLen > SAE_MAX_PASSWORD_ID_LEN) Fail("password identifier length out of range");
+  if (H2e.TokenLen > SAE_MAX_TOKEN_LEN) Fail("anti-clogging token length out of range");
+  if (H2e.RejectedGroupCount > SAE_MAX_REJECTED_GROUPS) Fail("rejected group count out of range");
+  for (UINTN Index = 0; Index < H2e.RejectedGroupCount; ++Index) {
+    if (H2e.RejectedGroups[Index] == 0 || H2e.RejectedGroups[Index] == SAE_GROUP_P256) Fail("rejected group 0 or 19");
+  }
+  // A cached PT always belongs to the inputs the record holds now.
+  const SAE_PT_CACHE &Pt = H2e.PtCache;
+  if (Pt.Valid && (Pt.SsidLen != Record->SsidLen || Pt.PasswordLen != Record->PasswordLen ||
+                   Pt.IdentifierLen != H2e.PasswordIdLen ||
+                   std::memcmp(Pt.Password, Record->Password, Pt.PasswordLen) != 0 ||
+                   std::memcmp(Pt.Identifier, H2e.PasswordId, Pt.IdentifierLen) != 0 ||
+                   std::memcmp(Pt.Ssid, Record->Ssid, Pt.SsidLen) != 0)) {
+    Fail("cached PT of other inputs");
+  }
   // A beacon element held is one whole element.
   if (Record->ApRsnElementLen > SUP_ELEMENT_MAX_SIZE ||
       (Record->ApRsnElementLen != 0 && Record->ApRsnElement[1] + 2u != Record->ApRsnElementLen)) {

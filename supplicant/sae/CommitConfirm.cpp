@@ -173,14 +173,20 @@ int sae_derive_k(SAE_CONTEXT *Ctx, UINT8 *Out) {
   return 0;
 }
 
-int sae_derive_keys(SAE_CONTEXT *Ctx, const UINT8 *K) {
+int sae_derive_keys(SAE_CONTEXT *Ctx, const UINT8 *K) { return sae_derive_keys_with_salt(Ctx, K, nullptr, 0); }
+
+int sae_derive_keys_with_salt(SAE_CONTEXT *Ctx, const UINT8 *K, const UINT8 *Salt, UINTN SaltLength) {
   if (Ctx == nullptr || K == nullptr || Ctx->PrimeLen == 0) {
     return -1;
   }
   static constexpr UINT8 ZeroKey[KEYSEED_LEN] = {};
+  if (Salt == nullptr || SaltLength == 0) {
+    Salt = ZeroKey;
+    SaltLength = sizeof(ZeroKey);
+  }
   const UINTN Length = Ctx->PrimeLen;
   SecretBuffer<KEYSEED_LEN> Keyseed;
-  hmac_sha256(ZeroKey, sizeof(ZeroKey), K, Length, Keyseed.Bytes);
+  hmac_sha256(Salt, SaltLength, K, Length, Keyseed.Bytes);
 
   SecurePoolPtr<UINT8> ScalarSum = SecurePoolPtr<UINT8>::Zeroed(Length);
   BigNum Sum;

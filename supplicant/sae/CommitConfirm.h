@@ -42,6 +42,9 @@ int sae_derive_k(SAE_CONTEXT *Ctx, UINT8 *Out);
 // "SAE KCK and PMK", (OwnScalar + PeerScalar) mod r). On failure SaeKck and
 // SaePmk keep their contents.
 int sae_derive_keys(SAE_CONTEXT *Ctx, const UINT8 *K);
+// The same with keyseed = HMAC-SHA256(Salt, k): hash-to-element salts it
+// with the rejected groups. A NULL or empty salt is 32 zero bytes.
+int sae_derive_keys_with_salt(SAE_CONTEXT *Ctx, const UINT8 *K, const UINT8 *Salt, UINTN SaltLength);
 
 // Out = HMAC-SHA256(SaeKck, SendConfirm || scalar A || element A ||
 // scalar B || element B), 32 bytes. Returns 32, or 0 on failure.

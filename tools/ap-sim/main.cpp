@@ -3,7 +3,9 @@
 // output (one hexadecimal MPDU per line), logs to standard error, and checks
 // every field the station sends. For wpa3-sae it first runs SAE with the
 // station (Authentication frames, algorithm 3) and uses the PMK of that
-// exchange. Exit status 0 when every check passed, 1 when one failed, 2 for
+// exchange; it accepts hunting and pecking, hash to element or both, may ask
+// for an anti-clogging token first, and may know the password under an
+// identifier. Exit status 0 when every check passed, 1 when one failed, 2 for
 // a usage error. Its --timeout bounds every read and every write to a pipe;
 // a station that neither reads nor ends is left to ap-sim's parent.
 #include <CLI/CLI.hpp>
@@ -33,12 +35,20 @@ using authenticator::FAULT;
 using authenticator::VERDICT;
 
 constexpr std::uint16_t StatusRobustPolicyViolation = 31;
+constexpr std::uint16_t StatusUnspecifiedFailure = 1;
+constexpr std::uint16_t StatusAntiCloggingTokenRequired = authenticator::SAE_STATUS_ANTI_CLOGGING;
+constexpr std::uint16_t StatusUnknownPasswordIdentifier = authenticator::SAE_STATUS_UNKNOWN_IDENTIFIER;
+constexpr std::uint16_t StatusSaeHashToElement = authenticator::SAE_STATUS_H2E;
+constexpr size_t TokenLength = 32;
+
 // What the access point announces in the KDEs of WPA3 access points: it
 // runs on 2.4 GHz channel 6 (operating class 81) and tells the station to
 // disable transition to WPA2-Personal (bit 0).
 constexpr std::uint8_t OciOperatingClass = 81;
 constexpr std::uint8_t OciChannel = 6;
 constexpr std::uint8_t TransitionDisableWpa3Personal = 0x01;
+
+enum class PweMethods { HuntingAndPecking, HashToElement, Both };
 
 // Attack frames ap-sim can put into the exchange; each must be dropped.
 const std::vector<std::string> AttackNames = {
@@ -67,6 +77,9 @@ struct Options {
   std::set<std::string> Attacks;
   std::string           KeysOut;
   unsigned              TimeoutSeconds = 20;
+  PweMethods            SaePwe = PweMethods::Both;
+  std::string           PasswordId;
+  bool                  AntiClogging = false;
 };
 
 void FillRandom(VOID *, UINT8 *Buffer, UINTN Length) {
@@ -127,7 +140,10 @@ class AccessPoint {
   Frame ReceiveAuthentication();
   Frame Authenticate(const Frame &Request);
   Frame AuthenticateWithSae(const Frame &Request);
-  Frame SendSae(UINT16 Transaction, const Bytes &Body, const char *What);
+  Frame SendSae(UINT16 Transaction, const Bytes &Body, const char *What, UINT16 Status = 0);
+  [[noreturn]] void RefuseSae(UINT16 Status, const std::string &Why);
+  Frame AskForToken(const Frame &Request, bool H2e);
+  void  CheckCommitFrame(const Frame &Request, bool H2e) const;
   void  Associate(const Frame &Request);
   void  FourWayHandshake();
   void  GroupHandshake();
@@ -253,10 +269,11 @@ Frame AccessPoint::Authenticate(const Frame &Request) {
 
 // One SAE Authentication frame to the station and its answer, which must be
 // a frame.
-Frame AccessPoint::SendSae(UINT16 Transaction, const Bytes &Body, const char *What) {
+Frame AccessPoint::SendSae(UINT16 Transaction, const Bytes &Body, const char *What, UINT16 Status) {
   Authentication Auth;
   Auth.Algorithm = kAuthSae;
   Auth.Transaction = Transaction;
+  Auth.Status = Status;
   Auth.Body = Body;
   Reply R = Exchange(BuildAuthentication(Opts_.StationMac, Opts_.ApMac, Opts_.ApMac, Auth), What);
   if (R.Dropped) {
@@ -265,38 +282,104 @@ Frame AccessPoint::SendSae(UINT16 Transaction, const Bytes &Body, const char *Wh
   return *R.Parsed;
 }
 
+// A commit this access point refuses: algorithm 3, transaction 1, the
+// status, no body. The station must drop it; the association is over.
+void AccessPoint::RefuseSae(UINT16 Status, const std::string &Why) {
+  Authentication Refusal;
+  Refusal.Algorithm = kAuthSae;
+  Refusal.Status = Status;
+  Reply R = Exchange(BuildAuthentication(Opts_.StationMac, Opts_.ApMac, Opts_.ApMac, Refusal), "SAE refusal");
+  std::cerr << "ap-sim: refused the station's SAE commit with status " << Status << ": station answered \""
+            << R.Line << "\"\n";
+  if (!R.Dropped) {
+    throw Failure("the station answered the SAE refusal with a frame");
+  }
+  throw Failure("SAE commit refused with status " + std::to_string(Status) + ": " + Why);
+}
+
+void AccessPoint::CheckCommitFrame(const Frame &Request, bool H2e) const {
+  const Authentication &Auth = Request.Auth;
+  if (Request.Kind != FrameKind::Authentication || Request.Addr1 != Opts_.ApMac ||
+      Request.Addr2 != Opts_.StationMac || Request.Addr3 != Opts_.ApMac) {
+    throw Failure("SAE commit addressed wrongly, or not an Authentication frame");
+  }
+  if (Auth.Algorithm != kAuthSae || Auth.Transaction != 1 ||
+      Auth.Status != (H2e ? StatusSaeHashToElement : 0)) {
+    throw Failure(std::string("not an SAE commit (algorithm 3, transaction 1, status ") + (H2e ? "126" : "0") + ")");
+  }
+}
+
+// Under load: the first commit is answered with status 76 and a token
+// (after the group, in a container element under hash to element); the
+// station's next frame must be its commit carrying it.
+Frame AccessPoint::AskForToken(const Frame &Request, bool H2e) {
+  UINT8 Token[TokenLength];
+  FillRandom(nullptr, Token, sizeof(Token));
+  Bytes Body = {(std::uint8_t)authenticator::SAE_GROUP_19, 0};
+  if (H2e) {
+    UINT8 Container[TokenLength + 3];
+    UINTN Length = authenticator::SaeTokenContainer(Token, sizeof(Token), Container);
+    Body.insert(Body.end(), Container, Container + Length);
+  } else {
+    Body.insert(Body.end(), Token, Token + sizeof(Token));
+  }
+  Frame Again = SendSae(1, Body, "anti-clogging token request", StatusAntiCloggingTokenRequired);
+  CheckCommitFrame(Again, H2e);
+  Sae_.ExpectToken(Token, sizeof(Token));
+  std::cerr << "ap-sim: asked for an anti-clogging token (" << Request.Auth.Body.size() << "-byte commit, then "
+            << Again.Auth.Body.size() << ")\n";
+  return Again;
+}
+
 // SAE: the station's commit in, ours out and its confirm back, ours out and
 // its association request back. Every SAE check of the station's side is
 // the independent authenticator's.
-Frame AccessPoint::AuthenticateWithSae(const Frame &Request) {
+Frame AccessPoint::AuthenticateWithSae(const Frame &First) {
+  const bool H2e = First.Auth.Status == StatusSaeHashToElement;
+  CheckCommitFrame(First, H2e);
+  if ((H2e && Opts_.SaePwe == PweMethods::HuntingAndPecking) ||
+      (!H2e && Opts_.SaePwe == PweMethods::HashToElement)) {
+    RefuseSae(StatusUnspecifiedFailure, H2e ? "hash to element not accepted" : "hunting and pecking not accepted");
+  }
+  // A password known under an identifier is a hash-to-element password.
+  if (!H2e && !Opts_.PasswordId.empty()) {
+    RefuseSae(StatusUnknownPasswordIdentifier, "the password has an identifier, the commit names none");
+  }
+  const Frame Request = Opts_.AntiClogging ? AskForToken(First, H2e) : First;
   const Authentication &Auth = Request.Auth;
-  if (Request.Addr1 != Opts_.ApMac || Request.Addr2 != Opts_.StationMac || Request.Addr3 != Opts_.ApMac) {
-    throw Failure("SAE commit addressed wrongly");
-  }
-  if (Auth.Algorithm != kAuthSae || Auth.Transaction != 1 || Auth.Status != 0) {
-    throw Failure("first frame is not an SAE commit (algorithm 3, transaction 1, status 0)");
-  }
   using authenticator::SAE_VERDICT;
+  const UINT8 *Password = reinterpret_cast<const UINT8 *>(Opts_.Passphrase.data());
   SAE_VERDICT Verdict =
-      Sae_.Start(Opts_.ApMac.data(), Opts_.StationMac.data(), reinterpret_cast<const UINT8 *>(Opts_.Passphrase.data()),
-                 Opts_.Passphrase.size(), {FillRandom, nullptr});
+      H2e ? Sae_.StartH2e(Opts_.ApMac.data(), Opts_.StationMac.data(), reinterpret_cast<const UINT8 *>(Opts_.Ssid.data()),
+                          Opts_.Ssid.size(), Password, Opts_.Passphrase.size(),
+                          reinterpret_cast<const UINT8 *>(Opts_.PasswordId.data()), Opts_.PasswordId.size(),
+                          {FillRandom, nullptr})
+          : Sae_.Start(Opts_.ApMac.data(), Opts_.StationMac.data(), Password, Opts_.Passphrase.size(),
+                       {FillRandom, nullptr});
   if (Verdict == SAE_VERDICT::Ok) {
     Verdict = Sae_.AcceptCommit(Auth.Body.data(), Auth.Body.size());
+  }
+  if (Verdict == SAE_VERDICT::UnknownIdentifier) {
+    RefuseSae(StatusUnknownPasswordIdentifier, "the commit does not name the password's identifier");
   }
   if (Verdict != SAE_VERDICT::Ok) {
     throw Failure(std::string("SAE commit of the station rejected: ") + authenticator::SaeVerdictName(Verdict));
   }
+  std::cerr << "ap-sim: SAE commit by " << (H2e ? "hash to element" : "hunting and pecking")
+            << (Opts_.PasswordId.empty() ? "" : " with the password identifier") << "\n";
+  const UINT16 CommitStatus = H2e ? StatusSaeHashToElement : 0;
   Authentication Reflected;
   Reflected.Algorithm = kAuthSae;
   Reflected.Transaction = 1;
+  Reflected.Status = CommitStatus;
   Reflected.Body = Auth.Body;
   if (Wants("sae-reflect-commit")) {
     ExpectDropOfFrame(BuildAuthentication(Opts_.StationMac, Opts_.ApMac, Opts_.ApMac, Reflected),
                       "sae-reflect-commit");
   }
-  Bytes Commit(authenticator::SAE_COMMIT_LEN);
-  Sae_.Commit(Commit.data(), Commit.size());
-  Frame Answer = SendSae(1, Commit, "SAE commit");
+  Bytes Commit(authenticator::SAE_MAX_COMMIT_LEN);
+  Commit.resize(Sae_.Commit(Commit.data(), Commit.size()));
+  Frame Answer = SendSae(1, Commit, "SAE commit", CommitStatus);
   if (Answer.Kind != FrameKind::Authentication || Answer.Auth.Algorithm != kAuthSae || Answer.Auth.Transaction != 2 ||
       Answer.Auth.Status != 0 || Answer.Addr1 != Opts_.ApMac || Answer.Addr2 != Opts_.StationMac) {
     throw Failure("the answer to the SAE commit is not an SAE confirm from the station");
@@ -405,9 +488,14 @@ void AccessPoint::Associate(const Frame &Request) {
   Ap_.Start(Config);
 }
 
-// This access point finds SAE password elements by hunting and pecking
-// only, so its beacon shows no RSNXE.
-Bytes AccessPoint::ApRsnxElement() const { return {}; }
+// An SAE access point that accepts hash-to-element says so in the RSNXE of
+// its beacon; without SAE there is nothing to say.
+Bytes AccessPoint::ApRsnxElement() const {
+  if (Opts_.Security.Auth != AuthAlgorithm::Sae || Opts_.SaePwe == PweMethods::HuntingAndPecking) {
+    return {};
+  }
+  return {0xF4, 0x01, 0x20};
+}
 
 void AccessPoint::Attack3(FAULT Fault, const char *Name) {
   UINTN Length = Ap_.FaultyMessage3(Fault, Frame_, sizeof(Frame_));
@@ -538,6 +626,10 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
                  "attack frames to send (each must be dropped), or 'all'; downgrade-rsne ends the exchange");
   App.add_option("--keys-out", Opts->KeysOut, "write the access point's keys as JSON to this file");
   App.add_option("--timeout", Opts->TimeoutSeconds, "seconds for the whole exchange (default 20)");
+  std::string PweText = "both";
+  App.add_option("--sae-pwe", PweText, "hnp|h2e|both: SAE password elements accepted (default both)");
+  App.add_option("--password-id", Opts->PasswordId, "SAE password identifier the password is known under");
+  App.add_flag("--anti-clogging", Opts->AntiClogging, "answer the first SAE commit with an anti-clogging token request");
   try {
     App.parse(argc, argv);
   } catch (const CLI::ParseError &Error) {
@@ -549,6 +641,18 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   std::optional<MacAddress> Ap = ParseMac(ApMacText), Sta = ParseMac(StaMacText);
   if (!M || !MfpValue || !Ap || !Sta || Opts->Ssid.size() > 32 || !PasswordLengthFits(*M, Opts->Passphrase.size())) {
     std::cerr << "ap-sim: bad --mode, --mfp, address, SSID (at most 32 bytes) or pass phrase (8..63; SAE 1..63)\n";
+    return 2;
+  }
+  if (PweText == "hnp") {
+    Opts->SaePwe = PweMethods::HuntingAndPecking;
+  } else if (PweText == "h2e") {
+    Opts->SaePwe = PweMethods::HashToElement;
+  } else if (PweText != "both") {
+    std::cerr << "ap-sim: --sae-pwe must be hnp, h2e or both\n";
+    return 2;
+  }
+  if (Opts->PasswordId.size() > authenticator::SAE_MAX_IDENTIFIER_LEN) {
+    std::cerr << "ap-sim: --password-id takes at most 254 bytes\n";
     return 2;
   }
   for (const std::string &Attack : Attacks) {

@@ -101,6 +101,13 @@ class HandshakeRun {
     Config.Mfp = Case_.Mfp;
     authenticator::MFP_POLICY Policy = {Case_.Mfp, Case_.Mfp};
     Config.StationElementLength = authenticator::BuildSecurityElement(Case_.Mode, Policy, Config.StationElement);
+    // A station using hash-to-element also sends its RSNXE (in its
+    // association request, then in message 2).
+    UINTN RsnxeSize = sizeof(Config.StationElement) - Config.StationElementLength;
+    if (Child_.Get(EfiSupplicantStationRsnxElement, Config.StationElement + Config.StationElementLength,
+                   &RsnxeSize) == EFI_SUCCESS) {
+      Config.StationElementLength += RsnxeSize;
+    }
     Config.ApElementLength = authenticator::BuildSecurityElement(Case_.Mode, Policy, Config.ApElement);
     Config.Random = {FillTestRandom, &Random_};
     if (Case_.R3) {
@@ -275,8 +282,8 @@ void RunCase(TestReporter &Report, const HANDSHAKE_CASE &Case) {
 }  // namespace
 
 void RunSaeHandshakes(TestReporter &Report, const TestChild &Child, const UINT8 *StaMac, const UINT8 *ApAddress,
-                      const UINT8 *Pmk) {
-  static constexpr HANDSHAKE_CASE Sae = {"wpa3-sae-mfp", authenticator::MODE::Wpa3Sae, 8, true, true};
+                      const UINT8 *Pmk, const CHAR8 *Name) {
+  const HANDSHAKE_CASE Sae = {Name, authenticator::MODE::Wpa3Sae, 8, true, true};
   HandshakeRun Run(Report, Child, Sae, StaMac, ApAddress);
   if (Run.StartWithPmk(Pmk)) {
     RunHandshakes(Run);

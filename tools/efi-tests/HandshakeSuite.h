@@ -11,6 +11,6 @@ class TestChild;
 
 // The same handshakes for a WPA3-SAE child that has completed SAE: the
 // built-in authenticator takes Pmk, the PMK of that exchange (checks named
-// "handshake.wpa3-sae-mfp.*").
+// "handshake.NAME.*").
 void RunSaeHandshakes(TestReporter &Report, const TestChild &Child, const UINT8 *StaMac, const UINT8 *ApAddress,
-                      const UINT8 *Pmk);
+                      const UINT8 *Pmk, const CHAR8 *Name = "wpa3-sae-mfp");

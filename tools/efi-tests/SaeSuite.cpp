@@ -1,6 +1,8 @@
 #include "SaeSuite.h"
 
+#include <Library/BaseLib.h>
 #include <Library/BaseMemoryLib.h>
+#include <Library/PrintLib.h>
 #include <Library/UefiLib.h>
 
 #include "HandshakeSuite.h"
@@ -151,9 +153,91 @@ void CheckWrongPassword(TestReporter &Report) {
                "sae.wrong-password.confirms-refused");
 }
 
+// Hash to element: the peer's commit goes in after its status code (126).
+constexpr UINTN H2eRoom = 256;
+constexpr UINT16 StatusH2e = 126;
+constexpr EFI_STATUS WrongMethod = 12;
+
+struct H2eCommit {
+  UINT8 Bytes[2 + H2eRoom];  // status, then the body
+  UINTN Size = 0;            // of the body
+  const UINT8 *WithStatus() const { return Bytes; }
+  UINT8 *Body() { return Bytes + 2; }
+};
+
+EFI_STATUS GetH2eCommit(const TestChild &Child, H2eCommit &Commit, UINT16 Status = StatusH2e) {
+  Commit.Bytes[0] = static_cast<UINT8>(Status);
+  Commit.Bytes[1] = static_cast<UINT8>(Status >> 8);
+  Commit.Size = H2eRoom;
+  return Child.Get(EfiSupplicantSaeCommit, Commit.Body(), &Commit.Size);
+}
+
+bool ConfigureForH2e(const TestChild &Child, const UINT8 *Own, const UINT8 *Peer, const CHAR8 *Identifier) {
+  const UINT8 H2e = 1;
+  return ConfigureForSae(Child, Own, Peer, "firmware h2e") &&
+         Child.Set(EfiSupplicantSaePweMethod, &H2e, 1) == EFI_SUCCESS &&
+         (Identifier == nullptr ||
+          Child.Set(EfiSupplicantSaePasswordIdentifier, Identifier, AsciiStrLen(Identifier)) == EFI_SUCCESS);
+}
+
+// Two children by hash to element (with or without a password identifier)
+// derive the same PMK; with the identifier, A then completes the WPA3 4-way
+// handshake on that PMK against the built-in access point.
+void CheckHashToElement(TestReporter &Report, const CHAR8 *Identifier, const CHAR8 *Prefix) {
+  TestChild A(Report), B(Report);
+  CHAR8 Name[64];
+  auto Named = [&](const CHAR8 *Check) {
+    AsciiSPrint(Name, sizeof(Name), "%a.%a", Prefix, Check);
+    return Name;
+  };
+  if (!Report.Check(ConfigureForH2e(A, MacA, MacB, Identifier) && ConfigureForH2e(B, MacB, MacA, Identifier),
+                    Named("configure"))) {
+    return;
+  }
+  const UINTN Expected = CommitSize + (Identifier == nullptr ? 0 : 3 + AsciiStrLen(Identifier));
+  UINTN Probe = 0;
+  Report.Check(A.Get(EfiSupplicantSaeCommit, nullptr, &Probe) == EFI_BUFFER_TOO_SMALL && Probe == Expected,
+               Named("commit-size-probe"));
+  H2eCommit CommitA, CommitB;
+  if (!Report.Check(GetH2eCommit(A, CommitA) == EFI_SUCCESS && GetH2eCommit(B, CommitB) == EFI_SUCCESS &&
+                        CommitA.Size == Expected,
+                    Named("commits"))) {
+    return;
+  }
+  Report.CheckStatus(A.Set(EfiSupplicantSaeCommit, CommitB.WithStatus(), 2 + CommitB.Size), EFI_SUCCESS,
+                     Named("peer-commit-a"));
+  Report.CheckStatus(B.Set(EfiSupplicantSaeCommit, CommitA.WithStatus(), 2 + CommitA.Size), EFI_SUCCESS,
+                     Named("peer-commit-b"));
+  Report.CheckBytes(A.Record()->Sae.SaePmk, B.Record()->Sae.SaePmk, 32, Named("same-pmk"));
+  UINT8 ConfirmA[ConfirmSize], ConfirmB[ConfirmSize];
+  Report.Check(GetConfirm(A, ConfirmA) == EFI_SUCCESS && GetConfirm(B, ConfirmB) == EFI_SUCCESS &&
+                   A.Set(EfiSupplicantSaeConfirm, ConfirmB, ConfirmSize) == EFI_SUCCESS &&
+                   B.Set(EfiSupplicantSaeConfirm, ConfirmA, ConfirmSize) == EFI_SUCCESS,
+               Named("confirms-accepted"));
+  if (Identifier != nullptr) {
+    UINT8 PeerPmk[32];
+    UINTN PmkSize = sizeof(PeerPmk);
+    if (Report.CheckStatus(B.Get(EfiSupplicant80211PMK, PeerPmk, &PmkSize), EFI_SUCCESS, Named("pmk-of-the-peer"))) {
+      RunSaeHandshakes(Report, A, MacA, MacB, PeerPmk, "wpa3-sae-h2e-mfp");
+    }
+  }
+  // The hunting-and-pecking status is not an H2E commit.
+  CommitB.Bytes[0] = 0;
+  Report.CheckStatus(A.Set(EfiSupplicantSaeCommit, CommitB.WithStatus(), 2 + CommitB.Size), WrongMethod,
+                     Named("status-0-refused"));
+  // A token handed in as its container goes out at the end of the commit.
+  const UINT8 Container[] = {255, 5, 93, 0xA1, 0xA2, 0xA3, 0xA4};
+  Report.Check(A.Set(EfiSupplicantSaeAntiCloggingToken, Container, sizeof(Container)) == EFI_SUCCESS &&
+                   GetH2eCommit(A, CommitA) == EFI_SUCCESS && CommitA.Size == Expected + sizeof(Container) &&
+                   CompareMem(CommitA.Body() + Expected, Container, sizeof(Container)) == 0,
+               Named("token-in-commit"));
+}
+
 }  // namespace
 
 void RunSaeSuite(TestReporter &Report) {
   CheckTwoStations(Report);
   CheckWrongPassword(Report);
+  CheckHashToElement(Report, nullptr, "sae.h2e");
+  CheckHashToElement(Report, "psk4internet", "sae.h2e-id");
 }

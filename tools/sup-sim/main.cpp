@@ -2,10 +2,12 @@
 // Wi-Fi station and plays the platform's connection manager against an
 // access point that speaks the line protocol on a peer process (ap-sim by
 // default). For wpa3-sae it first runs SAE through GetData/SetData of the
-// commit and confirm. Exit status 0 when the 4-way handshake completed (the
-// driver built message 4), 1 when it did not, 2 for a usage error. The
-// whole exchange, reads and writes alike, ends by one deadline whatever the
-// peer does.
+// commit and confirm (hunting and pecking, or hash to element with
+// --sae-pwe h2e), handing an anti-clogging token the access point asks for
+// back to the driver. Exit status 0 when the 4-way handshake completed (the
+// driver built message 4), 1 when it did not, 2 for a usage error. The whole
+// exchange, reads and writes alike, ends by one deadline whatever the peer
+// does.
 #include <CLI/CLI.hpp>
 #include <nlohmann/json.hpp>
 
@@ -37,6 +39,13 @@ struct Options {
   bool          Verbose = false;
   unsigned      TimeoutSeconds = 20;
 };
+
+// Status codes of SAE Authentication frames.
+constexpr std::uint16_t kStatusAntiCloggingTokenRequired = 76;
+constexpr std::uint16_t kStatusSaeHashToElement = 126;
+// Anti-clogging requests answered before the station gives up on an access
+// point that keeps asking.
+constexpr unsigned kMaxTokenRequests = 3;
 
 // What the run produced, for the report.
 struct Outcome {
@@ -89,6 +98,8 @@ class ConnectionManager {
   bool AnswerFrame(const Frame &F);
   bool AnswerAuthentication(const Frame &F);
   bool AnswerSae(const Authentication &Auth);
+  bool AnswerTokenRequest(const Authentication &Auth);
+  bool SendCommit();
   bool SendAssociationRequest();
   bool SendAuthentication(const Authentication &Auth, const std::string &What);
   bool AnswerEapol(const Bytes &Eapol);
@@ -105,6 +116,7 @@ class ConnectionManager {
   LineChannel   &Peer_;
   PcapWriter    &Pcap_;
   Outcome        Result_;
+  unsigned       TokenRequests_ = 0;
   Clock::time_point Deadline_;
   std::string    LastSent_;
   unsigned       Ignored_ = 0;
@@ -208,11 +220,65 @@ bool ConnectionManager::SendAssociationRequest() {
   return Send(BuildAssociationRequest(C.ApMac, C.StationMac, Request), "association request");
 }
 
+// A new own commit: status 126 under hash to element, else 0.
+bool ConnectionManager::SendCommit() {
+  Authentication Commit;
+  Commit.Algorithm = kAuthSae;
+  Commit.Status = Config().SaeH2e ? kStatusSaeHashToElement : 0;
+  EFI_STATUS Status = Driver_.SaeBody(EfiSupplicantSaeCommit, &Commit.Body);
+  if (Status != EFI_SUCCESS) {
+    Result_.Failure = "no SAE commit: " + StatusName(Status);
+    return false;
+  }
+  return SendAuthentication(Commit, "SAE commit");
+}
+
+// Status 76: the body after the group goes to the driver as it is (the
+// token, or its container element under hash to element), and the next
+// commit carries it.
+bool ConnectionManager::AnswerTokenRequest(const Authentication &Auth) {
+  if (++TokenRequests_ > kMaxTokenRequests) {
+    Result_.Failure = "the access point keeps asking for anti-clogging tokens";
+    return SendDrop("too-many-token-requests");
+  }
+  if (Auth.Body.size() < 2) {
+    Result_.Failure = "anti-clogging request without a group";
+    return SendDrop("sae-token-malformed");
+  }
+  EFI_STATUS Status = Driver_.Set(EfiSupplicantSaeAntiCloggingToken, Auth.Body.data() + 2, Auth.Body.size() - 2);
+  if (Status != EFI_SUCCESS) {
+    Result_.Failure = "anti-clogging token refused by the driver: " + StatusName(Status);
+    return SendDrop("sae-token-" + StatusName(Status));
+  }
+  Log("anti-clogging token of " + std::to_string(Auth.Body.size() - 2) + " bytes");
+  if (!SendCommit()) {
+    return SendDrop("no-commit");
+  }
+  return true;
+}
+
 // SAE: the access point's commit (transaction 1) is answered with the own
-// confirm, its confirm (transaction 2) with the association request.
+// confirm, its confirm (transaction 2) with the association request. Under
+// hash to element the driver reads the commit's status code before the
+// body, and refuses anything but 126.
 bool ConnectionManager::AnswerSae(const Authentication &Auth) {
+  if (Auth.Transaction == 1 && Auth.Status == kStatusAntiCloggingTokenRequired) {
+    return AnswerTokenRequest(Auth);
+  }
+  if (Auth.Transaction == 1 && Auth.Status == kStatusSaeHashToElement && !Config().SaeH2e) {
+    Result_.Failure = "the access point answered with hash to element; the station runs hunting and pecking";
+    return SendDrop("sae-commit-h2e-unexpected");
+  }
+  if (Auth.Status != 0 && !(Auth.Transaction == 1 && Auth.Status == kStatusSaeHashToElement)) {
+    Result_.Failure = "SAE refused by the access point with status " + std::to_string(Auth.Status);
+    return SendDrop("refused-" + std::to_string(Auth.Status));
+  }
   if (Auth.Transaction == 1) {
-    EFI_STATUS Status = Driver_.Set(EfiSupplicantSaeCommit, Auth.Body.data(), Auth.Body.size());
+    Bytes Commit = Auth.Body;
+    if (Config().SaeH2e) {
+      Commit.insert(Commit.begin(), {(std::uint8_t)Auth.Status, (std::uint8_t)(Auth.Status >> 8)});
+    }
+    EFI_STATUS Status = Driver_.Set(EfiSupplicantSaeCommit, Commit.data(), Commit.size());
     if (Status != EFI_SUCCESS) {
       // Plain values 7..11, not EFI error codes.
       Log("driver refused the SAE commit: " + std::to_string(Status));
@@ -249,11 +315,14 @@ bool ConnectionManager::AnswerAuthentication(const Frame &F) {
     NoteIgnored("an unexpected authentication frame");
     return SendDrop("unexpected-frame");
   }
+  if (Sae) {
+    return AnswerSae(Auth);
+  }
   if (Auth.Status != 0) {
     Result_.Failure = "authentication refused with status " + std::to_string(Auth.Status);
     return SendDrop("auth-refused");
   }
-  return Sae ? AnswerSae(Auth) : SendAssociationRequest();
+  return SendAssociationRequest();
 }
 
 bool ConnectionManager::AnswerFrame(const Frame &F) {
@@ -303,16 +372,11 @@ bool ConnectionManager::Answer(const std::string &Line) {
 
 Outcome ConnectionManager::Run(Clock::time_point Deadline) {
   Deadline_ = Deadline;
-  Authentication Auth;  // Open System, transaction 1
-  if (Config().Security.Auth == AuthAlgorithm::Sae) {
-    Auth.Algorithm = kAuthSae;
-    EFI_STATUS Status = Driver_.SaeBody(EfiSupplicantSaeCommit, &Auth.Body);
-    if (Status != EFI_SUCCESS) {
-      Result_.Failure = "no SAE commit: " + StatusName(Status);
-      return Result_;
-    }
-  }
-  if (!SendAuthentication(Auth, Auth.Algorithm == kAuthSae ? "SAE commit" : "authentication")) {
+  // SAE starts with the own commit, Open System with transaction 1.
+  const bool Sent = Config().Security.Auth == AuthAlgorithm::Sae
+                        ? SendCommit()
+                        : SendAuthentication(Authentication{}, "authentication");
+  if (!Sent) {
     return Result_;
   }
   for (;;) {
@@ -365,6 +429,9 @@ std::string DefaultPeerCommand(const Options &Opts, const char *Argv0) {
   Command << Quote(ApSim.string()) << " --mode " << C.Security.Name << " --ssid " << Quote(C.Ssid)
           << " --passphrase " << Quote(C.Passphrase) << " --ap-mac " << FormatMac(C.ApMac) << " --sta-mac "
           << FormatMac(C.StationMac) << " --mfp " << MfpName(C.MfpSetting) << " --timeout " << Opts.TimeoutSeconds;
+  if (!C.PasswordId.empty()) {
+    Command << " --password-id " << Quote(C.PasswordId);
+  }
   return Command.str();
 }
 
@@ -404,13 +471,19 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   CLI::Option *ApRsneOption = App.add_option(
       "--ap-rsne", ApRsneText,
       "the access point's RSN (or WPA) element as its beacon shows it, hex; \"\" for none (default: the contract's)");
-  App.add_option("--ap-rsnxe", ApRsnxeText, "the access point's RSNXE as its beacon shows it, hex (default: none)");
+  CLI::Option *ApRsnxeOption = App.add_option(
+      "--ap-rsnxe", ApRsnxeText,
+      "the access point's RSNXE as its beacon shows it, hex; \"\" for none (default: F40120 for wpa3-sae, else none)");
   App.add_option("--peer-cmd", Opts->PeerCommand, "shell command of the access point (default: ap-sim)");
   App.add_option("--pcap", Opts->PcapPath, "write every frame to this pcap file");
   App.add_flag("--json", Opts->Json, "print a JSON summary on standard output");
   App.add_option("--timeout", Opts->TimeoutSeconds,
                  "seconds for the whole exchange, the access point's exit included (default 20)");
   App.add_flag("--verbose", Opts->Verbose, "log every frame on standard error");
+  std::string PweText = "hnp";
+  App.add_option("--sae-pwe", PweText, "hnp|h2e: SAE password element by hunting and pecking or hash to element "
+                                      "(default hnp)");
+  App.add_option("--password-id", C.PasswordId, "SAE password identifier (with --sae-pwe h2e)");
   try {
     App.parse(argc, argv);
   } catch (const CLI::ParseError &Error) {
@@ -434,6 +507,15 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
                  "the timeout > 0\n";
     return 2;
   }
+  if (PweText != "hnp" && PweText != "h2e") {
+    std::cerr << "sup-sim: --sae-pwe must be hnp or h2e\n";
+    return 2;
+  }
+  C.SaeH2e = PweText == "h2e";
+  if (!C.PasswordId.empty() && (!C.SaeH2e || C.PasswordId.size() > 254)) {
+    std::cerr << "sup-sim: --password-id takes 1..254 bytes and needs --sae-pwe h2e\n";
+    return 2;
+  }
   // WPA3 requires management-frame protection to be at least offered.
   if (M->Auth == AuthAlgorithm::Sae && MfpOption->count() == 0) {
     MfpValue = Mfp::Capable;
@@ -446,7 +528,11 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   // The access point of the contract runs with the station's MFP setting
   // (ap-sim does by default).
   Opts->ApRsnElement = ApRsneOption->count() != 0 ? *ApRsne : ContractApElement(*M, *MfpValue);
-  Opts->ApRsnxElement = *ApRsnxe;
+  // The contract's SAE access point accepts hash-to-element unless told
+  // otherwise, and its beacon says so whichever method the station uses.
+  Opts->ApRsnxElement = ApRsnxeOption->count() != 0 ? *ApRsnxe
+                        : M->Auth == AuthAlgorithm::Sae ? Bytes{0xF4, 0x01, 0x20}
+                                                        : Bytes{};
   C.Security = *M;
   C.MfpSetting = *MfpValue;
   C.StationMac = *Sta;

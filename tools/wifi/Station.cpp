@@ -10,6 +10,9 @@ namespace {
 constexpr UINT8 RsnOui[3] = {0x00, 0x0F, 0xAC};
 constexpr UINT8 BipCmac128 = 6;
 constexpr UINTN ResponseRoom = 512;
+// The largest SAE body a driver may reasonably ask room for (a commit with
+// every hash-to-element element at its bound stays below it).
+constexpr UINTN SaeBodyRoom = 1024;
 
 std::vector<UINT8> OneSuite(const UINT8 *Oui, UINT8 Type) { return {1, 0, Oui[0], Oui[1], Oui[2], Type}; }
 
@@ -87,6 +90,7 @@ EFI_STATUS StationDriver::Configure(const StationConfig &Config) {
   std::vector<UINT8> Cipher = OneSuite(M.SuiteOui, M.CipherType);
   std::vector<UINT8> GroupMgmt = OneSuite(RsnOui, BipCmac128);
   UINT8 MfpWishes[2] = {(UINT8)(Config.MfpSetting != Mfp::Off), (UINT8)(Config.MfpSetting == Mfp::Required)};
+  const UINT8 H2eMethod = 1;
 
   struct Step {
     EFI_SUPPLICANT_DATA_TYPE Type;
@@ -107,6 +111,9 @@ EFI_STATUS StationDriver::Configure(const StationConfig &Config) {
       {EfiSupplicant80211StationMac, Config.StationMac.data(), 6, "station address", true},
       // With its terminating NUL, as connection managers hand strings over.
       {EfiSupplicant80211PskPassword, Config.Passphrase.c_str(), Config.Passphrase.size() + 1, "pass phrase", true},
+      {EfiSupplicantSaePweMethod, &H2eMethod, 1, "SAE PWE method", Config.SaeH2e},
+      {EfiSupplicantSaePasswordIdentifier, Config.PasswordId.data(), Config.PasswordId.size(),
+       "SAE password identifier", !Config.PasswordId.empty()},
   };
   for (const Step &S : Steps) {
     if (!S.Wanted) {
@@ -135,9 +142,14 @@ StationDriver::Answer StationDriver::Respond(const std::vector<UINT8> &EapolFram
 }
 
 EFI_STATUS StationDriver::SaeBody(EFI_SUPPLICANT_DATA_TYPE Type, std::vector<UINT8> *Body) {
-  Body->assign(ResponseRoom, 0);
-  UINTN Size = Body->size();
-  EFI_STATUS Status = Supplicant_->GetData(Supplicant_, Type, Body->data(), &Size);
+  UINTN Size = 0;
+  EFI_STATUS Status = Supplicant_->GetData(Supplicant_, Type, nullptr, &Size);
+  if (Status != EFI_BUFFER_TOO_SMALL || Size == 0 || Size > SaeBodyRoom) {
+    Body->clear();
+    return Status == EFI_SUCCESS ? EFI_PROTOCOL_ERROR : Status;
+  }
+  Body->assign(Size, 0);
+  Status = Supplicant_->GetData(Supplicant_, Type, Body->data(), &Size);
   Body->resize(Status == EFI_SUCCESS ? Size : 0);
   return Status;
 }

@@ -21,6 +21,10 @@ struct StationConfig {
   MacAddress  StationMac;
   MacAddress  ApMac;
   Mfp         MfpSetting = Mfp::Off;
+  // SAE: hash to element instead of hunting and pecking, and the password
+  // identifier (hash to element only; empty for none).
+  bool        SaeH2e = false;
+  std::string PasswordId = {};
 };
 
 // "EFI_PROTOCOL_ERROR" style name of a status.
@@ -53,7 +57,8 @@ class StationDriver {
   Answer Respond(const std::vector<UINT8> &EapolFrame);
 
   // GetData of an SAE body: the own commit (EfiSupplicantSaeCommit) or
-  // confirm (EfiSupplicantSaeConfirm), into *Body on success.
+  // confirm (EfiSupplicantSaeConfirm), into *Body on success, sized by the
+  // driver's size probe first.
   EFI_STATUS SaeBody(EFI_SUPPLICANT_DATA_TYPE Type, std::vector<UINT8> *Body);
 
   // GetData results; nullopt when the driver refuses.

@@ -57,7 +57,7 @@ TEST_F(ConfigStore, OneByteShortIsRefusedAndChangesNothing) {
       {EfiSupplicant80211TargetSSIDName, sizeof(EFI_80211_SSID)}, {EfiSupplicant80211StationMac, 6},
       {EfiSupplicant80211TargetSSIDMac, 6},    {EfiSupplicant80211PMK, 32},
       {EfiSupplicant80211GroupMgmtCipherSuite, 6}, {EfiSupplicant80211MfpCapability, 2},
-      {EfiSupplicantSaeConfirm, 34},       {EfiSupplicantSaePweMethod, 1},
+      {EfiSupplicantSaeConfirm, 34},
   };
   for (const SIZED_TYPE &Row : Types) {
     SCOPED_TRACE(Row.Type);
@@ -85,7 +85,7 @@ TEST_F(ConfigStore, PasswordsLoseOneTerminatingNulWhateverTheirLength) {
 }
 
 // ---------------------------------------------------------------------------
-// Hash-to-element choice and the beacon's elements
+// The beacon's elements
 // ---------------------------------------------------------------------------
 
 class BeaconElementStore : public ConfigStore {
@@ -120,17 +120,6 @@ const Bytes RsnSae = {0x30, 0x14, 0x01, 0x00, 0x00, 0x0F, 0xAC, 0x04, 0x01, 0x00
 const Bytes Wpa = {0xDD, 0x16, 0x00, 0x50, 0xF2, 0x01, 0x01, 0x00, 0x00, 0x50, 0xF2, 0x02, 0x01, 0x00,
                    0x00, 0x50, 0xF2, 0x02, 0x01, 0x00, 0x00, 0x50, 0xF2, 0x02};
 const Bytes Rsnxe = {0xF4, 0x01, 0x20};
-
-TEST_F(BeaconElementStore, PweMethodTakesZeroOrOne) {
-  Bytes Out;
-  for (UINT8 Method : {1, 0}) {
-    ASSERT_TRUE(StatusIs(SetBytes(EfiSupplicantSaePweMethod, {Method}), EFI_SUCCESS));
-    ASSERT_TRUE(StatusIs(Get(EfiSupplicantSaePweMethod, &Out), EFI_SUCCESS));
-    EXPECT_EQ(Out, Bytes{Method});
-  }
-  ExpectRefused(EfiSupplicantSaePweMethod, {2}, "method 2");
-  ExpectRefused(EfiSupplicantSaePweMethod, {0xFF}, "method 255");
-}
 
 TEST_F(BeaconElementStore, WellFormedElementsAreHeldUntilReplacedOrEmptied) {
   Bytes Out;

@@ -179,6 +179,105 @@ def sae_reflector_case(bindir):
     return c
 
 
+def sae_option_case(bindir, station_args, ap_args, what):
+    """sup-sim and ap-sim with SAE options; both satisfied, the PMKs equal,
+    and Wireshark reads the exchange and decrypts the 4-way handshake with
+    the PMK. Returns the check, the tshark rows of the SAE frames and the
+    report."""
+    c = Check()
+    work = tempfile.mkdtemp(prefix="sup-sim-")
+    pcap, keys = os.path.join(work, "run.pcap"), os.path.join(work, "ap.json")
+    peer = (f"{shlex.quote(os.path.join(bindir, 'ap-sim'))} --mode wpa3-sae --ssid {shlex.quote(SSID)} "
+            f"--passphrase {shlex.quote(PASS)} --keys-out {keys} {ap_args}")
+    result = run([os.path.join(bindir, "sup-sim"), "--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS,
+                  "--json", "--peer-cmd", peer, "--pcap", pcap] + station_args)
+    sys.stderr.write(result.stderr)
+    report, ap = json.loads(result.stdout), json.load(open(keys))
+    c.that(result.returncode == 0 and report["result"] == "connected" and report["peer_exit"] == 0,
+           f"{what}: connected, ap-sim satisfied")
+    c.that(ap["pmk"] is not None and report["pmk"] == ap["pmk"], f"{what}: the station's SAE PMK equals the AP's")
+    rows = tshark_fields(pcap, ["_ws.col.Info", "wlan.fixed.auth.alg", "wlan.fixed.auth_seq", "wlan.fixed.status_code",
+                                "wlan.fixed.finite_cyclic_group", "wlan.ext_tag.sae.password_identifier",
+                                "wlan.ext_tag.sae.anti_clogging_token", "wlan.fixed.anti_clogging_token",
+                                "wlan.analysis.kck", "wlan.fixed.scalar"],
+                         key=f'"wpa-psk","{ap["pmk"]}"')
+    c.that(len(rows) == report["frames_sent"] + report["frames_received"], f"{what}: tshark reads every frame")
+    kcks = {r[8] for r in rows if r[8]}
+    c.that(kcks == {ap["kck"]}, f"{what}: tshark derives the KCK from the SAE PMK ({kcks})")
+    shutil.rmtree(work)
+    return c, [r for r in rows if r[1] == "3"], report
+
+
+def sae_h2e_case(bindir, password_id):
+    station = ["--sae-pwe", "h2e"] + (["--password-id", password_id] if password_id else [])
+    ap = "--sae-pwe h2e" + (f" --password-id {shlex.quote(password_id)}" if password_id else "")
+    what = "h2e" + (" with a password identifier" if password_id else "")
+    c, sae, _ = sae_option_case(bindir, station, ap, what)
+    commits = [r for r in sae if r[2] == "0x0001"]
+    c.that(len(commits) == 2 and all(r[3] == "0x007e" and r[4] == "19" for r in commits),
+           f"{what}: both commits carry status 126 and group 19")
+    c.that([r[5] for r in commits] == [password_id or ""] * 2,
+           f"{what}: the password identifier element is in both commits exactly when set ({[r[5] for r in commits]})")
+    return c
+
+
+def sae_anti_clogging_case(bindir, pwe):
+    what = f"anti-clogging ({pwe})"
+    c, sae, _ = sae_option_case(bindir, ["--sae-pwe", pwe], "--anti-clogging", what)
+    commits = [r for r in sae if r[2] == "0x0001"]
+    status = "0x007e" if pwe == "h2e" else "0x0000"
+    c.that([r[3] for r in commits] == [status, "0x004c", status, status],
+           f"{what}: commit, token request (76), commit again, the access point's commit")
+    token_field = 6 if pwe == "h2e" else 7
+    asked = commits[1][token_field] if len(commits) > 1 else ""
+    c.that(len(asked) == 64 and len(commits) > 2 and commits[2][token_field] == asked,
+           f"{what}: the second commit carries the 32-byte token asked for ({asked})")
+    c.that(commits[0][token_field] == "", f"{what}: the first commit carries none")
+    return c
+
+
+def sae_refusal_case(bindir):
+    """An access point refusing the commit (another method, an unknown
+    identifier): the station drops the refusal and exits 1."""
+    c = Check()
+    ap = shlex.quote(os.path.join(bindir, "ap-sim"))
+    for station, ap_args, status, what in [
+            (["--sae-pwe", "h2e"], "--sae-pwe hnp", 1, "hash to element against hunting and pecking only"),
+            ([], "--sae-pwe h2e", 1, "hunting and pecking against hash to element only"),
+            (["--sae-pwe", "h2e", "--password-id", "alice"], "--password-id bob", 123, "another identifier"),
+            (["--sae-pwe", "h2e"], "--password-id bob", 123, "no identifier where one is needed")]:
+        peer = f"{ap} --mode wpa3-sae --ssid {shlex.quote(SSID)} --passphrase {shlex.quote(PASS)} {ap_args}"
+        result = run([os.path.join(bindir, "sup-sim"), "--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS,
+                      "--json", "--peer-cmd", peer] + station)
+        report = json.loads(result.stdout)
+        c.that(result.returncode == 1 and report["result"] == "failed" and report["peer_exit"] == 1,
+               f"{what}: sup-sim exits 1, ap-sim 1")
+        c.that(f'station answered "# drop refused-{status}"' in result.stderr,
+               f"{what}: refused with status {status}, the station answered # drop refused-{status}")
+    return c
+
+
+def sae_wrong_status_case(bindir):
+    """A commit with the status of the other method: the driver refuses a
+    status-0 commit under hash to element (12), the connection manager a
+    status-126 commit under hunting and pecking."""
+    c = Check()
+    answer = ("import sys\n"
+              "frame = bytes.fromhex(sys.stdin.readline().strip())\n"
+              "status = int(sys.argv[1]).to_bytes(2, 'little')\n"
+              "reply = frame[:4] + frame[10:16] + frame[4:10] + frame[16:28] + status + frame[30:]\n"
+              "print(reply.hex(), flush=True)\n"
+              "sys.stderr.write('peer: station answered ' + sys.stdin.readline())\n")
+    for station, status, drop in [(["--sae-pwe", "h2e"], 0, "sae-commit-12"),
+                                  ([], 126, "sae-commit-h2e-unexpected")]:
+        peer = f"python3 -c {shlex.quote(answer)} {status}"
+        result = run([os.path.join(bindir, "sup-sim"), "--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS,
+                      "--json", "--peer-cmd", peer] + station)
+        c.that(result.returncode == 1 and f"peer: station answered # drop {drop}" in result.stderr,
+               f"commit with status {status} to {station or 'hunting and pecking'}: # drop {drop}, exit 1")
+    return c
+
+
 def connect_case(bindir, mode, mfp):
     c = Check()
     work = tempfile.mkdtemp(prefix="sup-sim-")
@@ -309,6 +408,12 @@ def beacon_elements_case(bindir):
            "beacon: an RSNXE message 3 does not repeat: dropped, not connected")
     result = sup_sim(bindir, "wpa2-psk-sha256", "required", peer=ap, extra=["--ap-rsne", "", "--ap-rsnxe", ""])
     c.that(result.returncode == 0, "beacon: with no beacon elements nothing is compared")
+    hnp = ap_command(bindir, "wpa3-sae", "capable", "--sae-pwe hnp")
+    result = sup_sim(bindir, "wpa3-sae", "capable", peer=hnp)
+    c.that(result.returncode == 1 and "station dropped message 3" in result.stderr,
+           "beacon: the default RSNXE missing from the message 3 of a hunting-and-pecking-only access point")
+    result = sup_sim(bindir, "wpa3-sae", "capable", peer=hnp, extra=["--ap-rsnxe", ""])
+    c.that(result.returncode == 0, "beacon: told its beacon shows no RSNXE, the station connects to it")
     wpa = ap_command(bindir, "wpa-psk-tkip", "off")
     result = sup_sim(bindir, "wpa-psk-tkip", "off", peer=wpa, extra=["--ap-rsne", WPA_ELEMENT])
     c.that(result.returncode == 0, "beacon: the contract's WPA element connects")
@@ -358,7 +463,11 @@ def usage_case(bindir):
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--ap-rsne", "3004020000ff"],
                         "--ap-rsne refused by the driver (version 2)"),
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--ap-rsnxe", "f400"],
-                        "--ap-rsnxe refused by the driver (no capabilities)")]:
+                        "--ap-rsnxe refused by the driver (no capabilities)"),
+                       (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS, "--sae-pwe", "both"],
+                        "--sae-pwe other than hnp or h2e"),
+                       (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS, "--password-id", "x"],
+                        "--password-id without h2e")]:
         result = run([sup] + args)
         c.that(result.returncode == 2, f"usage: {what} exits 2 (got {result.returncode})")
     ap = os.path.join(bindir, "ap-sim")
@@ -367,7 +476,9 @@ def usage_case(bindir):
                        (["--mode", "wpa2-psk", "--ssid", SSID, "--passphrase", PASS, "--attack", "downgrade-rsne"],
                         "downgrade-rsne where the AKM is PSK"),
                        (["--mode", "wpa-psk-tkip", "--ssid", SSID, "--passphrase", PASS, "--r3-kdes"],
-                        "--r3-kdes for WPA")]:
+                        "--r3-kdes for WPA"),
+                       (["--mode", "wpa3-sae", "--ssid", SSID, "--passphrase", PASS, "--sae-pwe", "any"],
+                        "--sae-pwe other than hnp, h2e or both")]:
         result = subprocess.run([ap] + args, capture_output=True, timeout=60, stdin=subprocess.DEVNULL)
         c.that(result.returncode == 2, f"ap-sim usage: {what} exits 2 (got {result.returncode})")
     return c
@@ -548,6 +659,12 @@ def cases(bindir):
     table["default-peer-wpa3-sae"] = lambda: default_peer_case(bindir, "wpa3-sae")
     table["attacks-wpa3-sae"] = lambda: attacks_case(bindir, "wpa3-sae")
     table["sae-reflector"] = lambda: sae_reflector_case(bindir)
+    table["sae-h2e"] = lambda: sae_h2e_case(bindir, "")
+    table["sae-h2e-password-id"] = lambda: sae_h2e_case(bindir, "psk4internet")
+    table["sae-anti-clogging-hnp"] = lambda: sae_anti_clogging_case(bindir, "hnp")
+    table["sae-anti-clogging-h2e"] = lambda: sae_anti_clogging_case(bindir, "h2e")
+    table["sae-refusals"] = lambda: sae_refusal_case(bindir)
+    table["sae-wrong-status"] = lambda: sae_wrong_status_case(bindir)
     table["r3-kdes-wpa3-sae"] = lambda: r3_kdes_case(bindir)
     table["beacon-elements"] = lambda: beacon_elements_case(bindir)
     table["downgrade-rsne-wpa2-psk-sha256"] = lambda: downgrade_case(bindir, "wpa2-psk-sha256")
