@@ -8,12 +8,15 @@ enum : UINT32 {
   FeatureProbed = 1u << 0,
   FeatureSha    = 1u << 1,
   FeatureAes    = 1u << 2,
+  FeatureMulxAdx = 1u << 3,
 };
 
 // CPUID bits (leaf 1 ECX, leaf 7 sub-leaf 0 EBX).
 constexpr UINT32 Leaf1EcxSsse3 = 1u << 9;
 constexpr UINT32 Leaf1EcxSse41 = 1u << 19;
 constexpr UINT32 Leaf1EcxAes   = 1u << 25;
+constexpr UINT32 Leaf7EbxBmi2  = 1u << 8;
+constexpr UINT32 Leaf7EbxAdx   = 1u << 19;
 constexpr UINT32 Leaf7EbxSha   = 1u << 29;
 
 #if defined(__SHA__) && defined(__SSSE3__) && defined(__SSE4_1__)
@@ -48,6 +51,9 @@ UINT32 ProbeFeatures() {
   if (Leaf1Ecx & Leaf1EcxAes) {
     Features |= FeatureAes;
   }
+  if ((Leaf7Ebx & Leaf7EbxBmi2) && (Leaf7Ebx & Leaf7EbxAdx)) {
+    Features |= FeatureMulxAdx;
+  }
   return Features;
 }
 
@@ -72,6 +78,13 @@ bool crypto_cpu_has_aes() {
     return false;
   }
   return AesEnabledAtBuild || (Features() & FeatureAes) != 0;
+}
+
+bool crypto_cpu_has_mulx_adx() {
+  if (PortableForced) {
+    return false;
+  }
+  return (Features() & FeatureMulxAdx) != 0;
 }
 
 void crypto_force_portable(bool Force) { PortableForced = Force; }

@@ -10,6 +10,9 @@
 bool crypto_cpu_has_sha();
 // AES round instructions.
 bool crypto_cpu_has_aes();
+// MULX (BMI2) with the two carry chains of ADCX/ADOX (ADX): the P-256 field
+// products.
+bool crypto_cpu_has_mulx_adx();
 
 // Test and benchmark hook: while set, every primitive takes its portable path
 // even where the processor offers the extensions.

@@ -5,9 +5,7 @@
 
 #include "SecretBuffer.h"
 
-#if defined(__x86_64__)
-#include <cpuid.h>
-#endif
+#include "crypto/CpuFeatures.h"
 
 namespace p256 {
 using namespace core;
@@ -96,35 +94,18 @@ Element PowerWith(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
 }
 
 
-#if defined(__x86_64__)
-// CPUID leaf 7, sub-leaf 0, EBX: BMI2 (MULX) is bit 8, ADX bit 19.
-bool ProbeMulxAdx() {
-  constexpr UINT32 LEAF7_EBX_BMI2 = 1u << 8;
-  constexpr UINT32 LEAF7_EBX_ADX = 1u << 19;
-  unsigned Eax = 0, Ebx = 0, Ecx = 0, Edx = 0;
-  if (__get_cpuid_max(0, nullptr) < 7) {
-    return false;
-  }
-  __cpuid_count(7, 0, Eax, Ebx, Ecx, Edx);
-  return (Ebx & LEAF7_EBX_BMI2) != 0 && (Ebx & LEAF7_EBX_ADX) != 0;
-}
-#endif
-
-enum class MULTIPLIER : UINT8 { Unprobed, Portable, MulxAdx };
-constinit MULTIPLIER Multiplier = MULTIPLIER::Unprobed;
-constinit bool PortableForced = false;
-
-// Which product the processor allows, probed once.
+// Which product the processor allows; crypto_force_portable() makes tests
+// and benchmarks take the portable one.
+enum class MULTIPLIER : UINT8 { Portable, MulxAdx };
 MULTIPLIER ChosenMultiplier() {
-  if (Multiplier == MULTIPLIER::Unprobed) {
 #if defined(__x86_64__)
-    Multiplier = ProbeMulxAdx() ? MULTIPLIER::MulxAdx : MULTIPLIER::Portable;
-#else
-    Multiplier = MULTIPLIER::Portable;
-#endif
+  if (crypto_cpu_has_mulx_adx()) {
+    return MULTIPLIER::MulxAdx;
   }
-  return PortableForced ? MULTIPLIER::Portable : Multiplier;
+#endif
+  return MULTIPLIER::Portable;
 }
+
 // The chain on whichever products the processor allows, chosen once.
 template <UINTN StepCount>
 Element Power(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
@@ -211,8 +192,6 @@ Element Sqr(const Element &A) {
 #endif
   return SqrModPrime(A);
 }
-
-void ForcePortable(bool Force) { PortableForced = Force; }
 
 bool UsesMulxAdx() { return ChosenMultiplier() == MULTIPLIER::MulxAdx; }
 

@@ -56,9 +56,8 @@ Element SquareRoot(const Element &A);
 // A^(p - 2): the inverse of a non-zero A, and 0 for 0.
 Element Inverse(const Element &A);
 
-// Test and benchmark hook: while set, products take the portable code.
-void ForcePortable(bool Force);
-// True when products currently take the MULX/ADX code.
+// True when products currently take the MULX/ADX code (the processor has
+// them and crypto_force_portable() is not in effect).
 bool UsesMulxAdx();
 
 }  // namespace p256

@@ -2,6 +2,7 @@
 // parameters, and a fixture over the host UEFI environment whose pool
 // accounting must come back to zero after every test.
 #pragma once
+#include <crypto/CpuFeatures.h>
 
 #include <Library/UefiLib.h>
 #include <TestSupport/HostEnvTest.h>
@@ -99,8 +100,8 @@ UINT64 FailEachAllocation(HostEnv::Environment &Env, OperationType Operation, UI
 // scope, whatever the processor offers.
 class PortableProductsScope {
  public:
-  PortableProductsScope() { p256::ForcePortable(true); }
-  ~PortableProductsScope() { p256::ForcePortable(false); }
+  PortableProductsScope() { crypto_force_portable(true); }
+  ~PortableProductsScope() { crypto_force_portable(false); }
   PortableProductsScope(const PortableProductsScope &) = delete;
   PortableProductsScope &operator=(const PortableProductsScope &) = delete;
 };
