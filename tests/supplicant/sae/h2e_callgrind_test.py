@@ -9,11 +9,9 @@ with plain big-number arithmetic here, independent of the code measured.
 Exits 77 (skipped) when valgrind is missing."""
 import hashlib
 import hmac
-import os
-import shutil
-import subprocess
 import sys
-import tempfile
+
+from callgrind_count import SKIPPED, Counter, have_valgrind, spread
 
 LIMIT = 0.01
 SSID = b"h2e-timing"
@@ -60,39 +58,23 @@ def choose_passwords():
     return chosen
 
 
-def instructions(probe, password, workdir):
-    out = os.path.join(workdir, f"callgrind.{len(os.listdir(workdir))}")
-    subprocess.run(["valgrind", "--tool=callgrind", f"--callgrind-out-file={out}",
-                    "--toggle-collect=sae_h2e_derive_pt*", "--toggle-collect=sae_h2e_derive_pwe*",
-                    probe, SSID.decode(), password.decode()],
-                   check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    with open(out) as f:
-        for line in f:
-            if line.startswith("summary:") or line.startswith("totals:"):
-                return int(line.split()[1])
-    raise RuntimeError(f"no totals in {out}")
-
-
 def main():
     probe = sys.argv[1]
-    if shutil.which("valgrind") is None:
-        print("valgrind not installed")
-        return 77
+    if not have_valgrind():
+        return SKIPPED
     passwords = choose_passwords()
     patterns = {branches(p) for p in passwords}
     if len(patterns) < 8:
         print(f"only {len(patterns)} branch combinations found")
         return 1
-    workdir = tempfile.mkdtemp(prefix="sae-h2e-callgrind-")
-    counts = {p: instructions(probe, p, workdir) for p in passwords}
-    shutil.rmtree(workdir)
-    low, high = min(counts.values()), max(counts.values())
-    spread = (high - low) / low
+    with Counter(["sae_h2e_derive_pt*", "sae_h2e_derive_pwe*"], "sae-h2e-callgrind-") as counter:
+        counts = {p: counter.instructions([probe, SSID.decode(), p.decode()]) for p in passwords}
+    difference = spread(counts.values())
     for password, count in counts.items():
         print(f"{password.decode()!r:60} {branches(password)} {count}")
-    print(f"{len(patterns)} branch combinations, PT + PWE instructions {low}..{high}, spread {100 * spread:.4f} %")
-    return 0 if spread < LIMIT else 1
-
+    print(f"{len(patterns)} branch combinations, PT + PWE instructions "
+          f"{min(counts.values())}..{max(counts.values())}, spread {100 * difference:.4f} %")
+    return 0 if difference < LIMIT else 1
 
 if __name__ == "__main__":
     sys.exit(main())
