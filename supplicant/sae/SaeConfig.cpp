@@ -25,6 +25,26 @@ VOID ClearPtCache(SUP_INSTANCE *Instance) {
   SecureZeroMem(&Instance->SaeH2e.PtCache, sizeof(Instance->SaeH2e.PtCache));
 }
 
+// The identifier and the token are kept as a zero-padded field and a
+// length; Size has been checked against the field.
+template <UINTN N>
+VOID KeepBytes(UINT8 (&Field)[N], UINT8 &Length, const UINT8 *Data, UINTN Size) {
+  ZeroMem(Field, N);
+  if (Size > 0) {
+    CopyMem(Field, Data, Size);
+  }
+  Length = static_cast<UINT8>(Size);
+}
+
+// Data may be NULL when nothing is kept.
+EFI_STATUS ReadKeptBytes(const UINT8 *Field, UINT8 Length, UINT8 *Data, UINTN *DataSize) {
+  if (Length != 0) {
+    CopyMem(Data, Field, Length);
+  }
+  *DataSize = Length;
+  return EFI_SUCCESS;
+}
+
 }  // namespace
 
 EFI_STATUS SaeSetPweMethod(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
@@ -49,23 +69,13 @@ EFI_STATUS SaeSetPasswordIdentifier(SUP_INSTANCE *Instance, const UINT8 *Data, U
   if (DataSize > SAE_MAX_PASSWORD_ID_LEN) {
     return EFI_INVALID_PARAMETER;
   }
-  SAE_H2E_STATE &H2e = Instance->SaeH2e;
-  ZeroMem(H2e.PasswordId, sizeof(H2e.PasswordId));
-  if (DataSize > 0) {
-    CopyMem(H2e.PasswordId, Data, DataSize);
-  }
-  H2e.PasswordIdLen = static_cast<UINT8>(DataSize);
+  KeepBytes(Instance->SaeH2e.PasswordId, Instance->SaeH2e.PasswordIdLen, Data, DataSize);
   SaeForgetStalePt(Instance);
   return EFI_SUCCESS;
 }
 
 EFI_STATUS SaeGetPasswordIdentifier(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *DataSize) {
-  // Data may be NULL when nothing is set.
-  if (Instance->SaeH2e.PasswordIdLen != 0) {
-    CopyMem(Data, Instance->SaeH2e.PasswordId, Instance->SaeH2e.PasswordIdLen);
-  }
-  *DataSize = Instance->SaeH2e.PasswordIdLen;
-  return EFI_SUCCESS;
+  return ReadKeptBytes(Instance->SaeH2e.PasswordId, Instance->SaeH2e.PasswordIdLen, Data, DataSize);
 }
 
 EFI_STATUS SaeSetAntiCloggingToken(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN DataSize) {
@@ -87,21 +97,12 @@ EFI_STATUS SaeSetAntiCloggingToken(SUP_INSTANCE *Instance, const UINT8 *Data, UI
   if (TokenLength > SAE_MAX_TOKEN_LEN) {
     return EFI_INVALID_PARAMETER;
   }
-  SAE_H2E_STATE &H2e = Instance->SaeH2e;
-  ZeroMem(H2e.Token, sizeof(H2e.Token));
-  if (TokenLength > 0) {
-    CopyMem(H2e.Token, Token, TokenLength);
-  }
-  H2e.TokenLen = static_cast<UINT8>(TokenLength);
+  KeepBytes(Instance->SaeH2e.Token, Instance->SaeH2e.TokenLen, Token, TokenLength);
   return EFI_SUCCESS;
 }
 
 EFI_STATUS SaeGetAntiCloggingToken(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *DataSize) {
-  if (Instance->SaeH2e.TokenLen != 0) {
-    CopyMem(Data, Instance->SaeH2e.Token, Instance->SaeH2e.TokenLen);
-  }
-  *DataSize = Instance->SaeH2e.TokenLen;
-  return EFI_SUCCESS;
+  return ReadKeptBytes(Instance->SaeH2e.Token, Instance->SaeH2e.TokenLen, Data, DataSize);
 }
 
 EFI_STATUS SaeSetRejectedGroups(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN DataSize) {
