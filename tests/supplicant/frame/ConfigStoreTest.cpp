@@ -1,35 +1,19 @@
 // SetData's size rule on a child of the driver in the host environment: a
 // buffer one byte short of what a data type needs is refused before any byte
 // of it is read, and the record stays as it was.
-#include <TestSupport/HostEnvTest.h>
-
 #include <cstring>
 #include <string>
 #include <vector>
 
-#include "SupProtocol.h"
-#include "uefi_sup.h"
+#include "DriverChildTest.h"
 
 namespace {
 
 using Bytes = std::vector<UINT8>;
 using TestSupport::StatusIs;
 
-class ConfigStore : public TestSupport::HostEnvTest {
+class ConfigStore : public DriverChildTest {
  protected:
-  void SetUp() override {
-    HostEnvTest::SetUp();
-    Image_ = Env().LoadImage(NorvSupDxeModuleEntry);
-    ASSERT_TRUE(StatusIs(Env().StartImage(Image_), EFI_SUCCESS));
-    BS()->LocateProtocol(&gEfiSupplicantServiceBindingProtocolGuid, nullptr, reinterpret_cast<VOID **>(&Service_));
-    ASSERT_TRUE(StatusIs(Service_->CreateChild(Service_, &Child_), EFI_SUCCESS));
-    Supplicant_ = static_cast<EFI_SUPPLICANT_PROTOCOL *>(Env().FindInterface(Child_, gEfiSupplicantProtocolGuid));
-  }
-  void TearDown() override {
-    EXPECT_TRUE(StatusIs(Service_->DestroyChild(Service_, Child_), EFI_SUCCESS));
-    EXPECT_TRUE(StatusIs(Env().UnloadImage(Image_), EFI_SUCCESS));
-    HostEnvTest::TearDown();
-  }
   Bytes Snapshot() const {
     const auto *Begin = reinterpret_cast<const UINT8 *>(SUP_INSTANCE_FROM_SUPPLICANT(Supplicant_));
     return Bytes(Begin, Begin + sizeof(SUP_INSTANCE));
@@ -37,10 +21,6 @@ class ConfigStore : public TestSupport::HostEnvTest {
   EFI_STATUS Set(EFI_SUPPLICANT_DATA_TYPE Type, Bytes &Data, UINTN Size) {
     return Supplicant_->SetData(Supplicant_, Type, Data.data(), Size);
   }
-
-  EFI_HANDLE Image_ = nullptr, Child_ = nullptr;
-  EFI_SERVICE_BINDING_PROTOCOL *Service_ = nullptr;
-  EFI_SUPPLICANT_PROTOCOL *Supplicant_ = nullptr;
 };
 
 struct SIZED_TYPE {

@@ -1,33 +1,12 @@
 // The EAP configuration protocol's console messages: the one place where the
 // text the connection manager's user sees is part of the behaviour.
-#include <TestSupport/HostEnvTest.h>
-
-#include "SupProtocol.h"
-#include "uefi_sup.h"
+#include "DriverChildTest.h"
 
 namespace {
 
 using TestSupport::StatusIs;
 
-class EapConfiguration : public TestSupport::HostEnvTest {
- protected:
-  void SetUp() override {
-    HostEnvTest::SetUp();
-    Image_ = Env().LoadImage(NorvSupDxeModuleEntry);
-    ASSERT_TRUE(StatusIs(Env().StartImage(Image_), EFI_SUCCESS));
-    BS()->LocateProtocol(&gEfiSupplicantServiceBindingProtocolGuid, nullptr, reinterpret_cast<VOID **>(&Service_));
-    ASSERT_TRUE(StatusIs(Service_->CreateChild(Service_, &Child_), EFI_SUCCESS));
-    Eap_ = static_cast<EFI_EAP_CONFIGURATION_PROTOCOL *>(Env().FindInterface(Child_, gEfiEapConfigurationProtocolGuid));
-  }
-  void TearDown() override {
-    EXPECT_TRUE(StatusIs(Service_->DestroyChild(Service_, Child_), EFI_SUCCESS));
-    EXPECT_TRUE(StatusIs(Env().UnloadImage(Image_), EFI_SUCCESS));
-    HostEnvTest::TearDown();
-  }
-  EFI_HANDLE Image_ = nullptr, Child_ = nullptr;
-  EFI_SERVICE_BINDING_PROTOCOL *Service_ = nullptr;
-  EFI_EAP_CONFIGURATION_PROTOCOL *Eap_ = nullptr;
-};
+using EapConfiguration = DriverChildTest;
 
 TEST_F(EapConfiguration, UnsupportedPairsAreNamedOnTheConsole) {
   UINT8 Data[4] = {};
