@@ -5,30 +5,19 @@
 // The random source is seeded the same way in every run, so two runs differ
 // only in the password: instruction counts of sae_h2e_derive_pt or
 // sae_h2e_derive_pwe that depended on it would show as a difference.
-#include <HostEnv/Environment.h>
-#include <Library/UefiLib.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "CommitConfirm.h"
 #include "HashToElement.h"
+#include "ProbeSupport.h"
 #include "PweReference.h"
 
 namespace {
 
 constexpr UINT8 OWN_MAC[6] = {0x02, 0x00, 0x00, 0x5A, 0xE0, 0x01};
 constexpr UINT8 PEER_MAC[6] = {0x02, 0x00, 0x00, 0x5A, 0xE0, 0x02};
-
-// gtest's assertion macros in the shared helpers need a failure sink.
-class AbortOnFailure : public ::testing::EmptyTestEventListener {
-  void OnTestPartResult(const ::testing::TestPartResult &Result) override {
-    if (Result.failed()) {
-      std::fprintf(stderr, "%s\n", Result.summary());
-      std::abort();
-    }
-  }
-};
 
 }  // namespace
 
@@ -37,11 +26,7 @@ int main(int Argc, char **Argv) {
     std::fprintf(stderr, "usage: %s SSID PASSWORD\n", Argv[0]);
     return 2;
   }
-  ::testing::UnitTest::GetInstance()->listeners().Append(new AbortOnFailure);
-  HostEnv::Environment Env;
-  gST = Env.SystemTable();
-  gBS = Env.BootServices();
-  sae_test::SeedRandomSource(0x126);
+  sae_test::ProbeEnvironment Environment(0x126);
   SAE_CONTEXT Ctx = {};
   sae_test::LoadGroup19(Ctx);
   UINT8 Pt[SAE_PT_LEN];

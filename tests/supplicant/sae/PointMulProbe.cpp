@@ -6,39 +6,19 @@
 //
 // The random source is seeded the same way in every run, so two runs differ
 // only in the scalar.
-#include <HostEnv/Environment.h>
-#include <Library/UefiLib.h>
 
 #include <cstdio>
 #include <cstring>
 
 #include "EccTestSupport.h"
-
-namespace {
-
-// gtest's assertion macros in the shared helpers need a failure sink; a
-// failure here means the probe cannot be trusted.
-class AbortOnFailure : public ::testing::EmptyTestEventListener {
-  void OnTestPartResult(const ::testing::TestPartResult &Result) override {
-    if (Result.failed()) {
-      std::fprintf(stderr, "%s\n", Result.summary());
-      std::abort();
-    }
-  }
-};
-
-}  // namespace
+#include "ProbeSupport.h"
 
 int main(int Argc, char **Argv) {
   if (Argc != 2 || std::strlen(Argv[1]) != 64) {
     std::fprintf(stderr, "usage: %s SCALAR (64 hex digits)\n", Argv[0]);
     return 2;
   }
-  ::testing::UnitTest::GetInstance()->listeners().Append(new AbortOnFailure);
-  HostEnv::Environment Env;
-  gST = Env.SystemTable();
-  gBS = Env.BootServices();
-  sae_test::SeedRandomSource(0x256);
+  sae_test::ProbeEnvironment Environment(0x256);
   int Result = 1;
   {
     EcGroup Group = EcGroup::Create(SAE_GROUP_P256);

@@ -9,8 +9,6 @@
 // The random source is seeded the same way in every run, so two runs differ
 // only in the password: an instruction count of sae_derive_pwe that depended
 // on the successful counter would show as a difference between the two.
-#include <HostEnv/Environment.h>
-#include <Library/UefiLib.h>
 
 #include <cstdio>
 #include <cstring>
@@ -18,23 +16,13 @@
 
 #include "CommitConfirm.h"
 #include "PasswordElement.h"
+#include "ProbeSupport.h"
 #include "PweReference.h"
 
 namespace {
 
 constexpr UINT8 OWN_MAC[6] = {0x02, 0x00, 0x00, 0x5A, 0xE0, 0x01};
 constexpr UINT8 PEER_MAC[6] = {0x02, 0x00, 0x00, 0x5A, 0xE0, 0x02};
-
-// gtest's assertion macros in the shared helpers need a failure sink; a
-// failure here means the probe cannot be trusted.
-class AbortOnFailure : public ::testing::EmptyTestEventListener {
-  void OnTestPartResult(const ::testing::TestPartResult &Result) override {
-    if (Result.failed()) {
-      std::fprintf(stderr, "%s\n", Result.summary());
-      std::abort();
-    }
-  }
-};
 
 }  // namespace
 
@@ -43,11 +31,7 @@ int main(int Argc, char **Argv) {
     std::fprintf(stderr, "usage: %s find | derive PASSWORD\n", Argv[0]);
     return 2;
   }
-  ::testing::UnitTest::GetInstance()->listeners().Append(new AbortOnFailure);
-  HostEnv::Environment Env;
-  gST = Env.SystemTable();
-  gBS = Env.BootServices();
-  sae_test::SeedRandomSource(0x5AE);
+  sae_test::ProbeEnvironment Environment(0x5AE);
   SAE_CONTEXT Ctx = {};
   sae_test::LoadGroup19(Ctx);
 
