@@ -23,7 +23,7 @@
 
 #include "Ecc.h"
 #include "Random.h"
-#include "mbedtls/ecp.h"
+#include "MbedtlsPoint.h"
 #include "uefi_sup.h"
 
 namespace {
@@ -79,7 +79,7 @@ bool MeasurePrimitives() {
        });
   ecc_free(OwnGroup);
   Ok = Ok && Measure("mod-exp", [&] {
-         return mbedtls_mpi_exp_mod(&Power, &Base.X, &Exponent, &Group.P, nullptr) == 0;
+         return mbedtls_mpi_exp_mod(&Power, PointX(&Base), &Exponent, &Group.P, nullptr) == 0;
        });
   mbedtls_mpi_free(&Power);
   mbedtls_mpi_free(&Exponent);

@@ -34,7 +34,7 @@
 
 #include "Ecc.h"
 #include "Random.h"
-#include "mbedtls/ecp.h"
+#include "MbedtlsPoint.h"
 
 #include <cstdio>
 #include <cstring>
@@ -459,7 +459,7 @@ void BM_ModExpP256(benchmark::State &State) {
   mbedtls_mpi_init(&Result);
   // A Legendre symbol modulo the P-256 prime: exponent (p - 1) / 2.
   bool Ok = mbedtls_ecp_group_load(&Group, MBEDTLS_ECP_DP_SECP256R1) == 0 &&
-            mbedtls_mpi_copy(&Base, &Group.G.X) == 0 && mbedtls_mpi_sub_int(&Exponent, &Group.P, 1) == 0 &&
+            mbedtls_mpi_copy(&Base, PointX(&Group.G)) == 0 && mbedtls_mpi_sub_int(&Exponent, &Group.P, 1) == 0 &&
             mbedtls_mpi_shift_r(&Exponent, 1) == 0;
   for (auto _ : State) {
     if (!Ok || mbedtls_mpi_exp_mod(&Result, &Base, &Exponent, &Group.P, nullptr) != 0) {

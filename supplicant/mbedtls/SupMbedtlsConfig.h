@@ -1,6 +1,9 @@
 /*
- * mbedtls configuration of the supplicant, the same for the EFI image and the
- * host build: big numbers and the P-256 curve, nothing else. Every allocation
+ * mbedtls (3.6) configuration of the supplicant, the same for the EFI image
+ * and the host build: big numbers and the P-256 curve, nothing else. Every
+ * point multiplication is given the caller's random callback for blinding,
+ * so mbedtls needs no random generator of its own. mbedtls/build_info.h
+ * includes this file and then checks the configuration itself. Every allocation
  * goes to the UEFI pool through the two hooks below, so the host
  * environment's pool accounting and out-of-memory injection see mbedtls too.
  *
@@ -17,10 +20,6 @@
 #define MBEDTLS_ECP_DP_SECP256R1_ENABLED
 #define MBEDTLS_ECP_NIST_OPTIM
 #define MBEDTLS_PLATFORM_C
-
-/* Point multiplication gets its blinding values from our random callback;
-   without this the curve module would insist on a DRBG module of its own. */
-#define MBEDTLS_ECP_NO_INTERNAL_RNG
 
 /* Inline assembly for the multiply-accumulate loops where the compiler
    supports it (the host); the EFI build (MSVC mode) takes the portable C. */
@@ -47,7 +46,5 @@ void sup_mbedtls_free(void *Block);
 #ifdef __cplusplus
 }
 #endif
-
-#include "mbedtls/check_config.h"
 
 #endif /* SUP_MBEDTLS_CONFIG_H */

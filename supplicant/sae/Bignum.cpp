@@ -65,12 +65,10 @@ int bignum_mul_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *B, c
 }
 
 int bignum_exp_mod(mbedtls_mpi *R, const mbedtls_mpi *A, const mbedtls_mpi *E, const mbedtls_mpi *M) {
-  // mbedtls 2.28 ignores the result of its final copy into the output: with
-  // the pool exhausted at that moment it reports success and leaves the
-  // output as it was. A fresh output gains limbs only from that copy, so one
-  // still without limbs afterwards shows the copy failed.
+  // Into a fresh number first: the output may be the same object as the
+  // base or the modulus, which mbedtls does not allow.
   BigNum Result;
-  if (mbedtls_mpi_exp_mod(Result, A, E, M, nullptr) != 0 || Result.Get()->n == 0) {
+  if (mbedtls_mpi_exp_mod(Result, A, E, M, nullptr) != 0) {
     return -1;
   }
   return bignum_copy(R, Result);

@@ -56,7 +56,7 @@ int WriteElement(const SAE_CONTEXT *Ctx, const mbedtls_ecp_point *P, UINT8 *Out,
 }
 
 bool SamePoint(const mbedtls_ecp_point *P, const mbedtls_ecp_point *Q) {
-  return bignum_cmp(&P->X, &Q->X) == 0 && bignum_cmp(&P->Y, &Q->Y) == 0 && bignum_cmp(&P->Z, &Q->Z) == 0;
+  return bignum_cmp(PointX(P), PointX(Q)) == 0 && bignum_cmp(PointY(P), PointY(Q)) == 0 && bignum_cmp(PointZ(P), PointZ(Q)) == 0;
 }
 
 }  // namespace

@@ -77,8 +77,8 @@ bool ReadCurvePoint(const mbedtls_ecp_point *P, p256::Point *Out) {
   // The coordinates may be secret (the password element).
   SecretBuffer<p256::ELEMENT_BYTES> X;
   SecretBuffer<p256::ELEMENT_BYTES> Y;
-  if (P == nullptr || mbedtls_mpi_cmp_int(&P->Z, 1) != 0 || !FixedBytesFromNumber(&P->X, X.Bytes) ||
-      !FixedBytesFromNumber(&P->Y, Y.Bytes)) {
+  if (P == nullptr || mbedtls_mpi_cmp_int(PointZ(P), 1) != 0 || !FixedBytesFromNumber(PointX(P), X.Bytes) ||
+      !FixedBytesFromNumber(PointY(P), Y.Bytes)) {
     return false;
   }
   const p256::Element XElement = p256::FromBytes(X.Bytes);
@@ -99,14 +99,14 @@ int WritePoint(const p256::Point &P, mbedtls_ecp_point *R) {
   }
   SecretBuffer<p256::ELEMENT_BYTES> Bytes;
   p256::ToBytes(X, Bytes.Bytes);
-  if (mbedtls_mpi_read_binary(&R->X, Bytes.Bytes, sizeof(Bytes.Bytes)) != 0) {
+  if (mbedtls_mpi_read_binary(PointX(R), Bytes.Bytes, sizeof(Bytes.Bytes)) != 0) {
     return -1;
   }
   p256::ToBytes(Y, Bytes.Bytes);
-  if (mbedtls_mpi_read_binary(&R->Y, Bytes.Bytes, sizeof(Bytes.Bytes)) != 0) {
+  if (mbedtls_mpi_read_binary(PointY(R), Bytes.Bytes, sizeof(Bytes.Bytes)) != 0) {
     return -1;
   }
-  return Fold(mbedtls_mpi_lset(&R->Z, 1));
+  return Fold(mbedtls_mpi_lset(PointZ(R), 1));
 }
 
 // K * P on a fresh random representation of P: the blinding mbedtls draws
@@ -250,7 +250,7 @@ int ecc_point_mul_sum(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi 
   return IsP256(Group) ? MulSumP256(Group, R, K, M, P, Q) : MulSumGeneric(Group, R, K, M, P, Q);
 }
 
-int ecc_point_is_infinity(const mbedtls_ecp_point *P) { return mbedtls_mpi_cmp_int(&P->Z, 0) == 0 ? 1 : 0; }
+int ecc_point_is_infinity(const mbedtls_ecp_point *P) { return mbedtls_mpi_cmp_int(PointZ(P), 0) == 0 ? 1 : 0; }
 
 int ecc_point_check(const ECC_GROUP *Group, const mbedtls_ecp_point *P) {
   if (Group == nullptr) {
@@ -318,14 +318,14 @@ int ecc_point_negate(const ECC_GROUP *Group, mbedtls_ecp_point *P) {
     return -1;
   }
   BigNum Negated;
-  if (bignum_sub(Negated, &Group->Group.P, &P->Y) != 0) {
+  if (bignum_sub(Negated, &Group->Group.P, PointY(P)) != 0) {
     return -1;
   }
   // (x, 0) is its own negative and infinity has no y to negate.
-  if (bignum_cmp_int(&P->Y, 0) == 0 || ecc_point_is_infinity(P) == 1) {
+  if (bignum_cmp_int(PointY(P), 0) == 0 || ecc_point_is_infinity(P) == 1) {
     return -1;
   }
-  return bignum_cond_assign(&P->Y, Negated, 1);
+  return bignum_cond_assign(PointY(P), Negated, 1);
 }
 
 int random_callback(void * /*Context*/, unsigned char *Buffer, size_t Length) {

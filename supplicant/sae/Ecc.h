@@ -9,7 +9,7 @@
 #include <uefi/Base.h>
 
 #include "Bignum.h"
-#include "mbedtls/ecp.h"
+#include "MbedtlsPoint.h"
 
 // The one group SAE supports: secp256r1.
 constexpr UINT8 SAE_GROUP_P256 = 19;

@@ -75,10 +75,10 @@ bool InOpenRange(const mbedtls_mpi *X, const mbedtls_mpi *Limit) {
   return mbedtls_mpi_cmp_int(X, 1) > 0 && mbedtls_mpi_cmp_mpi(X, Limit) < 0;
 }
 
-bool IsZeroPoint(const mbedtls_ecp_point *P) { return mbedtls_mpi_cmp_int(&P->Z, 0) == 0; }
+bool IsZeroPoint(const mbedtls_ecp_point *P) { return mbedtls_mpi_cmp_int(PointZ(P), 0) == 0; }
 
 // x || y of an affine point.
-bool WriteElement(const mbedtls_ecp_point *P, UINT8 *Out) { return Write(&P->X, Out) && Write(&P->Y, Out + SAE_PRIME_LEN); }
+bool WriteElement(const mbedtls_ecp_point *P, UINT8 *Out) { return Write(PointX(P), Out) && Write(PointY(P), Out + SAE_PRIME_LEN); }
 
 constexpr UINT8 ExtensionElement = 255;
 constexpr UINT8 PasswordIdentifierExtension = 33;
@@ -144,7 +144,7 @@ bool MapToCurve(const mbedtls_ecp_group *G, const mbedtls_mpi *U, mbedtls_ecp_po
   if (mbedtls_mpi_get_bit(Y, 0) != mbedtls_mpi_get_bit(U, 0) && mbedtls_mpi_sub_mpi(Y, &G->P, Y) != 0) {
     return false;
   }
-  return mbedtls_mpi_copy(&P->X, X) == 0 && mbedtls_mpi_copy(&P->Y, Y) == 0 && mbedtls_mpi_lset(&P->Z, 1) == 0;
+  return mbedtls_mpi_copy(PointX(P), X) == 0 && mbedtls_mpi_copy(PointY(P), Y) == 0 && mbedtls_mpi_lset(PointZ(P), 1) == 0;
 }
 
 // u = HKDF-Expand(seed, label, 48) mod p.
@@ -304,7 +304,7 @@ bool SaeAuthenticator::DerivePasswordElement(const UINT8 *OwnMac, const UINT8 *P
       return false;
     }
     Wipe(Seed, sizeof(Seed));
-    return mbedtls_mpi_copy(&Pwe_.X, X) == 0 && mbedtls_mpi_copy(&Pwe_.Y, Y) == 0 && mbedtls_mpi_lset(&Pwe_.Z, 1) == 0 &&
+    return mbedtls_mpi_copy(PointX(&Pwe_), X) == 0 && mbedtls_mpi_copy(PointY(&Pwe_), Y) == 0 && mbedtls_mpi_lset(PointZ(&Pwe_), 1) == 0 &&
            mbedtls_ecp_check_pubkey(&Group_, &Pwe_) == 0;
   }
   return false;
@@ -328,7 +328,7 @@ bool SaeAuthenticator::DrawSecrets() {
     if (InOpenRange(&Rand_, &Group_.N) && InOpenRange(Mask, &Group_.N) && mbedtls_mpi_cmp_int(&OwnScalar_, 1) > 0) {
       Wipe(Bytes, sizeof(Bytes));
       return mbedtls_ecp_mul(&Group_, &OwnElement_, Mask, &Pwe_, RandomForMbedtls, &Random_) == 0 &&
-             mbedtls_mpi_sub_mpi(&OwnElement_.Y, &Group_.P, &OwnElement_.Y) == 0;
+             mbedtls_mpi_sub_mpi(PointY(&OwnElement_), &Group_.P, PointY(&OwnElement_)) == 0;
     }
   }
   return false;
@@ -376,7 +376,7 @@ bool SaeAuthenticator::DerivePweFromPt(const UINT8 *OwnMac, const UINT8 *PeerMac
   Point PtPoint;
   return mbedtls_mpi_read_binary(Val, Hash, sizeof(Hash)) == 0 && mbedtls_mpi_sub_int(OrderMinusOne, &Group_.N, 1) == 0 &&
          mbedtls_mpi_mod_mpi(Val, Val, OrderMinusOne) == 0 && mbedtls_mpi_add_int(Val, Val, 1) == 0 &&
-         Read(&PtPoint->X, Pt) && Read(&PtPoint->Y, Pt + SAE_PRIME_LEN) && mbedtls_mpi_lset(&PtPoint->Z, 1) == 0 &&
+         Read(PointX(PtPoint), Pt) && Read(PointY(PtPoint), Pt + SAE_PRIME_LEN) && mbedtls_mpi_lset(PointZ(PtPoint), 1) == 0 &&
          mbedtls_ecp_check_pubkey(&Group_, PtPoint) == 0 &&
          mbedtls_ecp_mul(&Group_, &Pwe_, Val, PtPoint, RandomForMbedtls, &Random_) == 0;
 }
@@ -496,7 +496,7 @@ bool SaeAuthenticator::DeriveKeys() {
   if (mbedtls_mpi_lset(One, 1) != 0 ||
       mbedtls_ecp_muladd(&Group_, Combined, &PeerScalar_, &Pwe_, One, &PeerElement_) != 0 || IsZeroPoint(Combined) ||
       mbedtls_ecp_mul(&Group_, Shared, &Rand_, Combined, RandomForMbedtls, &Random_) != 0 || IsZeroPoint(Shared) ||
-      !Write(&Shared->X, K)) {
+      !Write(PointX(Shared), K)) {
     return false;
   }
   // Hash to element salts the key seed with the rejected groups, if any.
@@ -541,8 +541,8 @@ SAE_VERDICT SaeAuthenticator::AcceptCommit(const UINT8 *Body, UINTN Length) {
   if (!Read(&PeerScalar_, Body + 2) || !InOpenRange(&PeerScalar_, &Group_.N)) {
     return SAE_VERDICT::BadScalar;
   }
-  if (!Read(&PeerElement_.X, Body + 2 + SAE_PRIME_LEN) || !Read(&PeerElement_.Y, Body + 2 + 2 * SAE_PRIME_LEN) ||
-      mbedtls_mpi_lset(&PeerElement_.Z, 1) != 0 || mbedtls_ecp_check_pubkey(&Group_, &PeerElement_) != 0) {
+  if (!Read(PointX(&PeerElement_), Body + 2 + SAE_PRIME_LEN) || !Read(PointY(&PeerElement_), Body + 2 + 2 * SAE_PRIME_LEN) ||
+      mbedtls_mpi_lset(PointZ(&PeerElement_), 1) != 0 || mbedtls_ecp_check_pubkey(&Group_, &PeerElement_) != 0) {
     return SAE_VERDICT::BadElement;
   }
   if (H2e_) {

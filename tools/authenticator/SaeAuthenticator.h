@@ -14,7 +14,7 @@
 #include <uefi/Base.h>
 
 #include "Authenticator.h"
-#include "mbedtls/ecp.h"
+#include "MbedtlsPoint.h"
 
 namespace authenticator {
 

@@ -188,7 +188,7 @@ TEST_F(EccTest, MultiplicationTakesWhatMbedtlsTakesAndAgreesWithIt) {
   ASSERT_EQ(ecc_point_from_xy(Group(), Gx(), One, OffCurve), 0);
   ASSERT_EQ(ecc_point_from_xy(Group(), Prime, Gy(), Unreduced), 0);
   ASSERT_EQ(mbedtls_ecp_copy(NotAffine, G()), 0);
-  ASSERT_EQ(mbedtls_mpi_lset(&NotAffine.Get()->Z, 2), 0);
+  ASSERT_EQ(mbedtls_mpi_lset(PointZ(NotAffine.Get()), 2), 0);
   for (const mbedtls_ecp_point *Bad : {Infinity.Get(), OffCurve.Get(), Unreduced.Get(), NotAffine.Get()}) {
     EXPECT_NE(mbedtls_ecp_check_pubkey(Raw, Bad), 0) << "mbedtls refuses it too";
     EXPECT_EQ(ecc_point_check(Group(), Bad), -1);

@@ -167,11 +167,12 @@ TEST_F(FieldP256Test, NonZeroFactorIsValueModPMinusOnePlusOne) {
 
 TEST_F(FieldP256Test, OnlyThePrimeAndNumbersThatFitAreTakenFromBigNumbers) {
   EXPECT_TRUE(p256::IsFieldPrime(P()));
-  BigNum Order, PPlusTwo, Negated, Small, Wide;
+  BigNum Order, PPlusTwo, Zero, Negated, Small, Wide;
   SetHex(Order, P256_N);
   ASSERT_EQ(mbedtls_mpi_add_int(PPlusTwo, P(), 2), 0);
-  ASSERT_EQ(mbedtls_mpi_mul_int(Negated, P(), 1), 0);
-  Negated.Get()->s = -1;
+  SetInt(Zero, 0);
+  ASSERT_EQ(mbedtls_mpi_sub_mpi(Negated, Zero, P()), 0);
+  ASSERT_LT(mbedtls_mpi_cmp_int(Negated, 0), 0);
   SetInt(Small, 23);
   for (const mbedtls_mpi *Other : {static_cast<const mbedtls_mpi *>(Order), static_cast<const mbedtls_mpi *>(PPlusTwo),
                                    static_cast<const mbedtls_mpi *>(Negated), static_cast<const mbedtls_mpi *>(Small)}) {

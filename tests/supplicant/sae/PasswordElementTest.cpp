@@ -44,7 +44,7 @@ class PasswordElementTest : public SaeLayerTest<ContextObjects> {
     EXPECT_EQ(PweX(), Expected.X) << Password << " (counter " << Expected.Counter << ")";
     EXPECT_EQ(PweY(), Expected.Y) << Password << " (counter " << Expected.Counter << ")";
     EXPECT_EQ(ecc_point_check(Ctx().Group, &Ctx().Pwe), 0);
-    EXPECT_EQ(bignum_get_bit(&Ctx().Pwe.Y, 0), Expected.SeedLastByte & 1) << "y parity from pwd-seed byte 32";
+    EXPECT_EQ(bignum_get_bit(PointY(&Ctx().Pwe), 0), Expected.SeedLastByte & 1) << "y parity from pwd-seed byte 32";
   }
   // The next value of the random source, as a fingerprint of how much has
   // been drawn from it.

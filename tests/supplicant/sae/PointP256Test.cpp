@@ -51,9 +51,9 @@ class PointP256Test : public SaeLayerTest<PointObjects> {
   // the arithmetic never sees only Z = 1.
   p256::Point Convert(const mbedtls_ecp_point *P) {
     std::vector<UINT8> X(32), Y(32);
-    EXPECT_EQ(mbedtls_mpi_cmp_int(&P->Z, 1), 0);
-    EXPECT_EQ(mbedtls_mpi_write_binary(&P->X, X.data(), 32), 0);
-    EXPECT_EQ(mbedtls_mpi_write_binary(&P->Y, Y.data(), 32), 0);
+    EXPECT_EQ(mbedtls_mpi_cmp_int(PointZ(P), 1), 0);
+    EXPECT_EQ(mbedtls_mpi_write_binary(PointX(P), X.data(), 32), 0);
+    EXPECT_EQ(mbedtls_mpi_write_binary(PointY(P), Y.data(), 32), 0);
     const p256::Point Affine = p256::FromAffine(p256::FromBytes(X.data()), p256::FromBytes(Y.data()));
     return p256::Rescale(Affine, p256::NonZeroFromBytes(RandomBytes().data()));
   }
@@ -73,10 +73,10 @@ class PointP256Test : public SaeLayerTest<PointObjects> {
     return ToHex(XNumber) + "," + ToHex(YNumber);
   }
   static std::string Describe(const mbedtls_ecp_point *P) {
-    if (mbedtls_mpi_cmp_int(&P->Z, 0) == 0) {
+    if (mbedtls_mpi_cmp_int(PointZ(P), 0) == 0) {
       return "INF";
     }
-    return ToHex(&P->X) + "," + ToHex(&P->Y);
+    return ToHex(PointX(P)) + "," + ToHex(PointY(P));
   }
 
   // K * P computed by mbedtls for any K >= 0: K is reduced modulo the order
