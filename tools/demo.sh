@@ -41,8 +41,10 @@ workdir=build/demo/secure-boot
 python3 tests/firmware/sup_firmware_test.py build/efi tests/firmware/sup-expected-checks.txt \
   tests/firmware/secure-boot-expected-checks.txt --mode secure-boot --workdir "$workdir" > "$workdir.txt" 2>&1 ||
   { tail -20 "$workdir.txt"; exit 1; }
-grep -E '^(tampered|INFO LoadImage)' "$workdir.txt" | sed 's/^INFO /  /; s/^tampered/  tampered/'
-grep -E '^SUMMARY' "$workdir.txt" | paste -sd ' ' | sed 's/^/  phases: /'
+grep -E '^(tampered|INFO LoadImage)' "$workdir.txt" |
+  sed 's/^INFO LoadImage \\NorvSupDxe.efi/  LoadImage \\NorvSupDxe.efi (signed)/; s/^INFO /  /; s/^tampered/  tampered/'
+awk '/^INFO phase / { phase = $3 } /^SUMMARY/ { sub(/^SUMMARY /, ""); printf "  %-9s %s\n", phase ":", $0 }' \
+  "$workdir.txt"
 grep '^secure-boot: ' "$workdir.txt" | sed 's/^/  /'
 
 section "WPA handshakes: sup-sim (the driver in the host UEFI environment) against ap-sim"

@@ -82,7 +82,9 @@ def qemu_command(esp, vars_copy, debug_log, serial_log, secure_boot, entropy):
             + firmware_flags(secure_boot, vars_copy) + ENTROPY_FLAGS[entropy]
             + ["-nodefaults", "-display", "none", "-net", "none", "-no-reboot",
                "-serial", "file:" + serial_log,
-               "-drive", "format=raw,file=" + esp,
+               # virtio-blk: OVMF gets to the boot manager a few tenths of a
+               # second sooner than through the q35 AHCI controller.
+               "-drive", "if=none,id=esp,format=raw,file=" + esp, "-device", "virtio-blk-pci,drive=esp",
                "-debugcon", "file:" + debug_log, "-global", "isa-debugcon.iobase=0x402"])
 
 
