@@ -33,7 +33,7 @@ void FirmwareSink(const CHAR8 *Line, void *) {
 extern "C" EFI_STATUS EFIAPI SupTestAppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   UefiLibConstructor(ImageHandle, SystemTable);
   DebugAssertSetModuleName("SupTestApp");
-  const bool Passed = RunBootSequence(ImageHandle, FirmwareSink, nullptr);
+  const bool Passed = RunBootSequence(ImageHandle, BootOptions{}, FirmwareSink, nullptr);
   TestReporter(FirmwareSink, nullptr).Info("SupTestApp done: %a", Passed ? "all passed" : "FAILURES");
   // Returning would send the boot manager on to the next boot option (the
   // shell, waiting for a key); switching off ends the run at once.

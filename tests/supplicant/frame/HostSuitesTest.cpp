@@ -50,7 +50,7 @@ std::vector<std::string> *BootLines = nullptr;
 bool BootPassed = false;
 EFI_STATUS EFIAPI BootApplication(EFI_HANDLE Image, EFI_SYSTEM_TABLE *SystemTable) {
   UefiLibConstructor(Image, SystemTable);
-  BootPassed = RunBootSequence(Image, CollectLine, BootLines);
+  BootPassed = RunBootSequence(Image, {.ConnectAll = false}, CollectLine, BootLines);
   return EFI_SUCCESS;
 }
 
