@@ -162,8 +162,11 @@ def main():
     problems = judge(run, args.mode, expected_checks(args.expected))
     for problem in problems:
         print(problem)
+    kept = f" (logs in {run.workdir})" if problems or args.workdir else ""
     print(f"{args.mode}: QEMU status {run.status} after {run.elapsed:.1f} s, "
-          f"{time.monotonic() - start:.1f} s in all (logs in {run.workdir})")
+          f"{time.monotonic() - start:.1f} s in all{kept}")
+    if not kept:
+        shutil.rmtree(workdir, ignore_errors=True)
     return 1 if problems else 0
 
 
