@@ -10,7 +10,7 @@ packages=(
   clang-14 lld-14 llvm-14 libclang-rt-14-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev libssl-dev
   nlohmann-json3-dev libcli11-dev
-  qemu-system-x86 ovmf mtools dosfstools
+  qemu-system-x86 ovmf mtools dosfstools sbsigntool openssl
   tshark aircrack-ng valgrind
 )
 

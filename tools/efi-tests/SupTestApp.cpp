@@ -1,18 +1,16 @@
-// The supplicant's UEFI test application. Run from the UEFI shell after the
-// driver has been loaded:
-//   SupTestApp.efi            the suites that need the driver loaded
-//   SupTestApp.efi unload-script   writes unload.nsh from the shell's "dh" output
-//   SupTestApp.efi unloaded   checks that nothing of the driver is left
-// Every line goes to the console and to the debug console port, where the
-// test runner collects it.
+// The supplicant's UEFI test application. The firmware boots it directly as
+// \EFI\BOOT\BOOTX64.EFI from a FAT volume that also holds NorvSupDxe.efi; it
+// loads and starts the driver, runs every suite, unloads the driver, checks
+// that nothing of it is left (BootSequence.h), then shuts the machine down so
+// the emulator exits. Every line goes to the console and to the debug console
+// port, where the test runner collects it.
 #include <Library/BaseLib.h>
 #include <Library/DebugLib.h>
 #include <Library/UefiLib.h>
 #include <Platform/Hardware.h>
 
+#include "BootSequence.h"
 #include "EfiTest.h"
-#include "ShellScript.h"
-#include "SupSuites.h"
 
 namespace {
 constexpr UINT16 DebugConsolePort = 0x402;
@@ -30,43 +28,15 @@ void FirmwareSink(const CHAR8 *Line, void *) {
   Text[Length] = 0;
   gST->ConOut->OutputString(gST->ConOut, Text);
 }
-
-// Whether the command line (UTF-16 load options) contains Word.
-bool CommandLineHas(EFI_HANDLE ImageHandle, const CHAR8 *Word) {
-  EFI_LOADED_IMAGE_PROTOCOL *Image = nullptr;
-  if (EFI_ERROR(gBS->HandleProtocol(ImageHandle, &gEfiLoadedImageProtocolGuid, reinterpret_cast<VOID **>(&Image))) ||
-      Image->LoadOptions == nullptr) {
-    return false;
-  }
-  const CHAR16 *Options = static_cast<const CHAR16 *>(Image->LoadOptions);
-  UINTN Count = Image->LoadOptionsSize / sizeof(CHAR16);
-  UINTN WordLength = AsciiStrLen(Word);
-  for (UINTN Start = 0; Start + WordLength <= Count; ++Start) {
-    UINTN Matched = 0;
-    while (Matched < WordLength && Options[Start + Matched] == static_cast<CHAR16>(Word[Matched])) {
-      ++Matched;
-    }
-    if (Matched == WordLength) {
-      return true;
-    }
-  }
-  return false;
-}
 }  // namespace
 
 extern "C" EFI_STATUS EFIAPI SupTestAppEntry(EFI_HANDLE ImageHandle, EFI_SYSTEM_TABLE *SystemTable) {
   UefiLibConstructor(ImageHandle, SystemTable);
   DebugAssertSetModuleName("SupTestApp");
-  TestReporter Report(FirmwareSink, nullptr);
-  if (CommandLineHas(ImageHandle, "unload-script")) {
-    Report.Info("SupTestApp unload-script");
-    WriteUnloadScript(ImageHandle, Report);
-    Report.Summary();
-    return Report.Failed() == 0 ? EFI_SUCCESS : EFI_ABORTED;
-  }
-  bool Unloaded = CommandLineHas(ImageHandle, "unloaded");
-  Report.Info("SupTestApp %a", Unloaded ? "unloaded" : "loaded");
-  RunSupplicantSuites(Report, Unloaded ? SuitePhase::DriverUnloaded : SuitePhase::DriverLoaded);
-  Report.Summary();
-  return Report.Failed() == 0 ? EFI_SUCCESS : EFI_ABORTED;
+  const bool Passed = RunBootSequence(ImageHandle, BootOptions{}, FirmwareSink, nullptr);
+  TestReporter(FirmwareSink, nullptr).Info("SupTestApp done: %a", Passed ? "all passed" : "FAILURES");
+  // Returning would send the boot manager on to the next boot option (the
+  // shell, waiting for a key); switching off ends the run at once.
+  gRT->ResetSystem(EfiResetShutdown, Passed ? EFI_SUCCESS : EFI_ABORTED, 0, nullptr);
+  return Passed ? EFI_SUCCESS : EFI_ABORTED;
 }

@@ -13,6 +13,9 @@ class DriverChildTest : public TestSupport::HostEnvTest {
     HostEnvTest::SetUp();
     Image_ = Env().LoadImage(NorvSupDxeModuleEntry);
     ASSERT_TRUE(TestSupport::StatusIs(Env().StartImage(Image_), EFI_SUCCESS));
+    // The entry names its entropy source on the console (EntropySourceTest);
+    // the tests here read what the child's calls print.
+    Env().ConOut().Clear();
     BS()->LocateProtocol(&gEfiSupplicantServiceBindingProtocolGuid, nullptr, reinterpret_cast<VOID **>(&Service_));
     ASSERT_TRUE(TestSupport::StatusIs(Service_->CreateChild(Service_, &Child_), EFI_SUCCESS));
     Supplicant_ = static_cast<EFI_SUPPLICANT_PROTOCOL *>(Env().FindInterface(Child_, gEfiSupplicantProtocolGuid));

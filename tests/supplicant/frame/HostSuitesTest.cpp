@@ -4,9 +4,13 @@
 // held to the same behaviour.
 #include <TestSupport/HostEnvTest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
+#include <Library/UefiLib.h>
+
+#include "BootSequence.h"
 #include "SupSuites.h"
 #include "uefi_sup.h"
 
@@ -37,6 +41,75 @@ TEST_F(SupTestAppOnHost, SuitesPassWithTheDriverLoadedThenUnloaded) {
   RunPhase(SuitePhase::DriverLoaded);
   ASSERT_TRUE(TestSupport::StatusIs(Env().UnloadImage(Image), EFI_SUCCESS));
   RunPhase(SuitePhase::DriverUnloaded);
+}
+
+// SupTestApp's boot sequence, as the firmware runs it when it boots the
+// application: the application itself loads the driver by its file path,
+// starts it, runs the suites, unloads it and checks it is gone.
+std::vector<std::string> *BootLines = nullptr;
+bool BootPassed = false;
+EFI_STATUS EFIAPI BootApplication(EFI_HANDLE Image, EFI_SYSTEM_TABLE *SystemTable) {
+  UefiLibConstructor(Image, SystemTable);
+  BootPassed = RunBootSequence(Image, {.ConnectAll = false}, CollectLine, BootLines);
+  return EFI_SUCCESS;
+}
+
+class BootSequenceOnHost : public TestSupport::HostEnvTest {
+ protected:
+  std::vector<std::string> Boot() {
+    std::vector<std::string> Lines;
+    BootLines = &Lines;
+    BootPassed = false;
+    EFI_HANDLE App = Env().LoadImage(BootApplication, {.Kind = HostEnv::ImageKind::Application,
+                                                       .FileName = u"\\EFI\\BOOT\\BOOTX64.EFI"});
+    EXPECT_TRUE(TestSupport::StatusIs(Env().StartImage(App), EFI_SUCCESS));
+    BootLines = nullptr;
+    return Lines;
+  }
+  static std::vector<std::string> Starting(const std::vector<std::string> &Lines, const std::string &Prefix) {
+    std::vector<std::string> Found;
+    for (const std::string &Line : Lines) {
+      if (Line.rfind(Prefix, 0) == 0) {
+        Found.push_back(Line);
+      }
+    }
+    return Found;
+  }
+};
+
+TEST_F(BootSequenceOnHost, LoadsRunsAndUnloadsTheDriverItselfInThreePhases) {
+  Env().RegisterImage(u"NorvSupDxe.efi", NorvSupDxeModuleEntry);
+  const size_t HandlesBefore = Env().HandleCount();
+  const std::vector<std::string> Lines = Boot();
+  EXPECT_TRUE(BootPassed);
+  EXPECT_TRUE(Starting(Lines, "FAIL").empty()) << Starting(Lines, "FAIL")[0];
+  EXPECT_EQ(Starting(Lines, "INFO phase "),
+            (std::vector<std::string>{"INFO phase load", "INFO phase unload", "INFO phase unloaded"}));
+  // No \verify folder (no file system at all here): no verify phase.
+  const std::vector<std::string> Summaries = Starting(Lines, "SUMMARY");
+  ASSERT_EQ(Summaries.size(), 3u);
+  size_t Counted = 0;
+  for (const std::string &Summary : Summaries) {
+    unsigned Passed = 0, Failed = 1;
+    ASSERT_EQ(std::sscanf(Summary.c_str(), "SUMMARY passed=%u failed=%u", &Passed, &Failed), 2) << Summary;
+    EXPECT_EQ(Failed, 0u) << Summary;
+    Counted += Passed;
+  }
+  EXPECT_EQ(Counted, Starting(Lines, "PASS").size());
+  for (const char *Check : {"PASS boot.driver-loaded", "PASS boot.driver-started",
+                            "PASS boot.service-binding-on-driver-image", "PASS boot.driver-unloaded",
+                            "PASS unload.service-binding-gone"}) {
+    EXPECT_EQ(Starting(Lines, Check).size(), 1u) << Check;
+  }
+  EXPECT_EQ(Env().HandleCount(), HandlesBefore) << "the driver or the application left handles behind";
+}
+
+TEST_F(BootSequenceOnHost, AMissingDriverFailsTheLoadPhaseAndRunsNoSuite) {
+  const std::vector<std::string> Lines = Boot();
+  EXPECT_FALSE(BootPassed);
+  EXPECT_EQ(Starting(Lines, "FAIL boot.driver-loaded").size(), 1u);
+  EXPECT_EQ(Starting(Lines, "SUMMARY"), std::vector<std::string>{"SUMMARY passed=0 failed=1"});
+  EXPECT_TRUE(Starting(Lines, "INFO phase unload").empty());
 }
 
 }  // namespace
