@@ -67,4 +67,33 @@ int strcmp(const char *First, const char *Second) {
   return (unsigned char)*First - (unsigned char)*Second;
 }
 
+// const_cast as in C, whose signatures take const and return non-const.
+char *strchr(const char *String, int Character) {
+  const char Wanted = static_cast<char>(Character);
+  for (;; ++String) {
+    if (*String == Wanted) {
+      return const_cast<char *>(String);
+    }
+    if (*String == '\0') {
+      return nullptr;
+    }
+  }
+}
+
+char *strstr(const char *String, const char *Needle) {
+  for (;; ++String) {
+    // Stops at the first difference, so never reads past String's end.
+    size_t Index = 0;
+    while (Needle[Index] != '\0' && String[Index] == Needle[Index]) {
+      ++Index;
+    }
+    if (Needle[Index] == '\0') {
+      return const_cast<char *>(String);
+    }
+    if (*String == '\0') {
+      return nullptr;
+    }
+  }
+}
+
 }  // extern "C"

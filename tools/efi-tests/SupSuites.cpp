@@ -5,6 +5,7 @@
 #include "FrameSuite.h"
 #include "HandshakeSuite.h"
 #include "SaeSuite.h"
+#include "TlsSuite.h"
 
 void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
   if (Phase == SuitePhase::DriverUnloaded) {
@@ -16,5 +17,6 @@ void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
   RunCryptoSuite(Report);
   RunHandshakeSuite(Report);
   RunSaeSuite(Report);
+  RunTlsSuite(Report);
   RunUnloadGuardSuite(Report);
 }

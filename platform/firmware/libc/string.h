@@ -14,6 +14,8 @@ void  *memset(void *Buffer, int Value, size_t Length);
 int    memcmp(const void *First, const void *Second, size_t Length);
 size_t strlen(const char *String);
 int    strcmp(const char *First, const char *Second);
+char  *strchr(const char *String, int Character);
+char  *strstr(const char *String, const char *Needle);
 #ifdef __cplusplus
 }
 #endif
