@@ -6,6 +6,7 @@
 
 #include "Random.h"
 #include "mbedtls/error.h"
+#include "mbedtls/pem.h"
 
 namespace eap {
 

@@ -9,6 +9,7 @@
 #include <uefi/Protocol/EapConfiguration.h>
 #include <uefi/Protocol/Supplicant.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -70,6 +71,7 @@ class EapStationTest : public TestSupport::HostEnvTest {
   // A fresh child in place of the current one.
   void RecreateChild() {
     ASSERT_EQ(Service_->DestroyChild(Service_, Child_), EFI_SUCCESS);
+    Child_ = nullptr;
     ASSERT_EQ(Service_->CreateChild(Service_, &Child_), EFI_SUCCESS);
     Supplicant_ = static_cast<EFI_SUPPLICANT_PROTOCOL *>(Env().FindInterface(Child_, gEfiSupplicantProtocolGuid));
     Eap_ = static_cast<EFI_EAP_CONFIGURATION_PROTOCOL *>(Env().FindInterface(Child_, gEfiEapConfigurationProtocolGuid));
@@ -186,8 +188,10 @@ class EapStationTest : public TestSupport::HostEnvTest {
 // EAPOL frames an authenticator sends, written from RFC 3748.
 inline Bytes EapFrame(UINT8 Code, UINT8 Id, const Bytes &TypeAndData) {
   UINT16 Length = (UINT16)(4 + TypeAndData.size());
-  Bytes Frame = {2, 0, (UINT8)(Length >> 8), (UINT8)Length, Code, Id, (UINT8)(Length >> 8), (UINT8)Length};
-  Frame.insert(Frame.end(), TypeAndData.begin(), TypeAndData.end());
+  Bytes Frame(8 + TypeAndData.size());
+  const UINT8 Header[8] = {2, 0, (UINT8)(Length >> 8), (UINT8)Length, Code, Id, (UINT8)(Length >> 8), (UINT8)Length};
+  std::copy(Header, Header + 8, Frame.begin());
+  std::copy(TypeAndData.begin(), TypeAndData.end(), Frame.begin() + 8);
   return Frame;
 }
 inline Bytes IdentityRequest(UINT8 Id) { return EapFrame(1, Id, {1}); }

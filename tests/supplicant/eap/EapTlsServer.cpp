@@ -12,7 +12,7 @@ namespace eap_test {
 
 namespace {
 
-constexpr UINT8 Request = 1, Response = 2, SuccessCode = 3, FailureCode = 4;
+constexpr UINT8 CodeRequest = 1, CodeResponse = 2, SuccessCode = 3, FailureCode = 4;
 constexpr UINT8 TypeIdentity = 1, TypeTls = 13;
 constexpr UINT8 FlagLength = 0x80, FlagMore = 0x40, FlagStart = 0x20;
 
@@ -20,7 +20,39 @@ UINT32 Be32(const UINT8 *Bytes) {
   return (UINT32)Bytes[0] << 24 | (UINT32)Bytes[1] << 16 | (UINT32)Bytes[2] << 8 | Bytes[3];
 }
 
+UINT32 Be24(const UINT8 *Bytes) { return (UINT32)Bytes[0] << 16 | (UINT32)Bytes[1] << 8 | Bytes[2]; }
+void PutBe24(UINT8 *Bytes, UINT32 Value) {
+  Bytes[0] = (UINT8)(Value >> 16);
+  Bytes[1] = (UINT8)(Value >> 8);
+  Bytes[2] = (UINT8)Value;
+}
+
 }  // namespace
+
+bool ReplaceCertificate(Bytes &Flight, const Bytes &Old, const Bytes &New) {
+  auto At = std::search(Flight.begin(), Flight.end(), Old.begin(), Old.end());
+  size_t Pos = (size_t)(At - Flight.begin());
+  // record header 5, handshake header 4, list length 3, certificate length 3
+  if (At == Flight.end() || Pos < 15) {
+    return false;
+  }
+  UINT8 *Record = Flight.data() + Pos - 15;
+  UINT8 *Handshake = Record + 5;
+  size_t Old24 = Old.size();
+  if (Record[0] != 22 || Handshake[0] != 11 || Be24(Handshake + 7) != Old24 || Be24(Handshake + 4) != Old24 + 3 ||
+      Be24(Handshake + 1) != Old24 + 6 || (size_t)(Record[3] << 8 | Record[4]) != Old24 + 10) {
+    return false;
+  }
+  size_t New24 = New.size();
+  PutBe24(Handshake + 7, (UINT32)New24);
+  PutBe24(Handshake + 4, (UINT32)(New24 + 3));
+  PutBe24(Handshake + 1, (UINT32)(New24 + 6));
+  Record[3] = (UINT8)((New24 + 10) >> 8);
+  Record[4] = (UINT8)(New24 + 10);
+  Flight.erase(Flight.begin() + (long)Pos, Flight.begin() + (long)(Pos + Old24));
+  Flight.insert(Flight.begin() + (long)Pos, New.begin(), New.end());
+  return true;
+}
 
 struct EapTlsServer::Tls {
   mbedtls_ssl_context Ssl;
@@ -126,7 +158,7 @@ Bytes EapTlsServer::Request(UINT8 Code, const Bytes &TypeData) {
 }
 
 Bytes EapTlsServer::TlsRequest(UINT8 Flags, const Bytes &Data, UINT32 Length) const {
-  Bytes Frame = {2, 0, 0, 0, Request, Identifier_, 0, 0, TypeTls, Flags};
+  Bytes Frame = {2, 0, 0, 0, CodeRequest, Identifier_, 0, 0, TypeTls, Flags};
   if (Flags & FlagLength) {
     Frame.insert(Frame.end(), {(UINT8)(Length >> 24), (UINT8)(Length >> 16), (UINT8)(Length >> 8), (UINT8)Length});
   }
@@ -139,7 +171,7 @@ Bytes EapTlsServer::TlsRequest(UINT8 Flags, const Bytes &Data, UINT32 Length) co
 
 Bytes EapTlsServer::Success() const { return {2, 0, 0, 4, SuccessCode, (UINT8)(Identifier_ - 1), 0, 4}; }
 
-Bytes EapTlsServer::Begin() { return Request(Request, {TypeIdentity}); }
+Bytes EapTlsServer::Begin() { return Request(CodeRequest, {TypeIdentity}); }
 
 Bytes EapTlsServer::End(bool Succeeded) {
   Bytes Frame = {2, 0, 0, 4, Succeeded ? SuccessCode : FailureCode, (UINT8)(Identifier_ - 1), 0, 4};
@@ -165,7 +197,7 @@ Bytes EapTlsServer::NextFragment() {
   TypeData[1] = Flags;
   TypeData.insert(TypeData.end(), Flight_.begin() + (long)FlightSent_, Flight_.begin() + (long)(FlightSent_ + Length));
   FlightSent_ += Length;
-  return Request(Request, TypeData);
+  return Request(CodeRequest, TypeData);
 }
 
 Bytes EapTlsServer::RunHandshake() {
@@ -182,11 +214,14 @@ Bytes EapTlsServer::RunHandshake() {
   if (Flight_.empty()) {
     return End(false);
   }
+  if (Options_.FlightFilter) {
+    Options_.FlightFilter(Flight_);
+  }
   return NextFragment();
 }
 
 Bytes EapTlsServer::Answer(const Bytes &Frame) {
-  if (Frame.size() < 9 || Frame[1] != 0 || Frame[4] != Response || Frame[5] != (UINT8)(Identifier_ - 1)) {
+  if (Frame.size() < 9 || Frame[1] != 0 || Frame[4] != CodeResponse || Frame[5] != (UINT8)(Identifier_ - 1)) {
     return {};
   }
   size_t EapLength = (size_t)(Frame[6] << 8 | Frame[7]);
@@ -196,7 +231,7 @@ Bytes EapTlsServer::Answer(const Bytes &Frame) {
   if (Frame[8] == TypeIdentity) {
     Identity_.assign(Frame.begin() + 9, Frame.end());
     Started_ = true;
-    return Request(Request, {TypeTls, FlagStart});
+    return Request(CodeRequest, {TypeTls, FlagStart});
   }
   if (Frame[8] != TypeTls || !Started_ || Frame.size() < 10) {
     return {};
@@ -226,7 +261,7 @@ Bytes EapTlsServer::Answer(const Bytes &Frame) {
   }
   Inbound_.insert(Inbound_.end(), Data.begin(), Data.end());
   if (Flags & FlagMore) {
-    return Request(Request, {TypeTls, 0});
+    return Request(CodeRequest, {TypeTls, 0});
   }
   if ((Flags & FlagLength || InboundTotal_ != 0) && Inbound_.size() != InboundTotal_) {
     return {};

@@ -10,6 +10,7 @@
 #pragma once
 #include <uefi/Uefi.h>
 
+#include <functional>
 #include <memory>
 #include <random>
 #include <string>
@@ -30,7 +31,15 @@ struct SERVER_OPTIONS {
   bool        LengthOnEveryFragment = true;
   bool        LengthOnUnfragmented = true;
   UINT32      Seed = 7;
+  // Sees (and may change) each flight the TLS server wrote before it is
+  // fragmented: a way to send what mbedtls itself would not.
+  std::function<void(Bytes &)> FlightFilter = nullptr;
 };
+
+// In a flight, replaces the DER certificate Old in the server's Certificate
+// message (its own record, a chain of one) by New and fixes the lengths
+// around it. False when the flight has no such message.
+bool ReplaceCertificate(Bytes &Flight, const Bytes &Old, const Bytes &New);
 
 class EapTlsServer {
  public:
