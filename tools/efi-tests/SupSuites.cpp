@@ -2,6 +2,7 @@
 
 #include "ConfigSuite.h"
 #include "CryptoSuite.h"
+#include "EapTlsSuite.h"
 #include "FrameSuite.h"
 #include "HandshakeSuite.h"
 #include "SaeSuite.h"
@@ -18,5 +19,6 @@ void RunSupplicantSuites(TestReporter &Report, SuitePhase Phase) {
   RunHandshakeSuite(Report);
   RunSaeSuite(Report);
   RunTlsSuite(Report);
+  RunEapTlsSuite(Report);
   RunUnloadGuardSuite(Report);
 }
