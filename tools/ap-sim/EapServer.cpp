@@ -47,11 +47,3 @@ std::unique_ptr<EapServer> RadiusEapServer(const std::string &Server, const std:
 }
 
 }  // namespace wifi
-
-namespace wifi {
-// Replaced by the EAP-TLS server of the authenticator library.
-std::unique_ptr<EapServer> BuiltInEapServer(const Bytes &, const Bytes &, const Bytes &, unsigned, std::string *Error) {
-  *Error = "the built-in EAP-TLS server is not available in this build; use --radius";
-  return nullptr;
-}
-}  // namespace wifi
