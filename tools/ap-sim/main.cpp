@@ -716,7 +716,8 @@ void AccessPoint::WriteKeys(const std::string &Path) const {
                                  : nlohmann::json(nullptr)},
       {"attacks_dropped", DroppedAttacks_},
   };
-  std::ofstream(Path) << Keys.dump() << "\n";
+  // The identity is the station's bytes: not necessarily UTF-8.
+  std::ofstream(Path) << Keys.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
 }
 
 // EAP modes: a RADIUS server with its secret, or the built-in server's

@@ -784,7 +784,7 @@ int main(int argc, char **argv) {
   json Eap = nullptr;
   if (C.Security.Eap) {
     const EapTlsObserver &Tls = Result.Tls;
-    std::string Subject;  // TODO subject after mbedtls x509
+    std::string Subject = Tls.ServerCertificate().empty() ? "" : CertificateSubject(Tls.ServerCertificate());
     Eap = {
         {"method", "EAP-TLS"},
         {"result", Result.EapResult.empty() ? json(nullptr) : json(Result.EapResult)},
@@ -819,7 +819,8 @@ int main(int argc, char **argv) {
     std::cerr << "sup-sim: the driver left pool memory behind:\n" << Env.Pool().LeakReport();
   }
   if (Opts.Json) {
-    std::cout << Report.dump() << "\n";
+    // Names from the wire (the server's subject) need not be UTF-8.
+    std::cout << Report.dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
   } else {
     PrintKeys(Report);
   }

@@ -174,7 +174,9 @@ EFI_STATUS StationDriver::ConfigureEap(const StationConfig &Config) {
     if (!S.Wanted) {
       continue;
     }
-    Bytes Data = *S.Data;  // the member takes a non-const buffer
+    // Kept: the driver uses the buffers where they are (the member takes
+    // them non-const).
+    Bytes &Data = EapBuffers_.emplace_back(*S.Data);
     EFI_STATUS Status = EapConfig_->SetData(EapConfig_, S.EapType, S.Type, Data.data(), Data.size());
     if (EFI_ERROR(Status)) {
       Error_ = std::string("EAP SetData(") + S.What + ") failed: " + StatusName(Status);

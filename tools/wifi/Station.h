@@ -95,6 +95,9 @@ class StationDriver {
   EFI_HANDLE                    Child_ = nullptr;
   EFI_SUPPLICANT_PROTOCOL      *Supplicant_ = nullptr;
   EFI_EAP_CONFIGURATION_PROTOCOL *EapConfig_ = nullptr;
+  // The EAP configuration's buffers: the driver reads them when EAP-TLS
+  // starts, so they live as long as the child.
+  std::vector<Bytes>            EapBuffers_;
   std::string                   Error_;
 
   EFI_STATUS ConfigureEap(const StationConfig &Config);

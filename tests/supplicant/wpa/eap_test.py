@@ -44,7 +44,7 @@ class Check:
 
 
 def run(cmd, timeout=TIMEOUT + 60):
-    return subprocess.run(cmd, capture_output=True, text=True, timeout=timeout)
+    return subprocess.run(cmd, capture_output=True, text=True, errors="replace", timeout=timeout)
 
 
 class Bed:

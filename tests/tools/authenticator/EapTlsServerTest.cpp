@@ -20,6 +20,8 @@
 
 namespace {
 
+class EapTlsServerTest : public eaptest::PoolTest {};
+
 using namespace authenticator;
 using eaptest::Bytes;
 using eaptest::FillRandom;
@@ -74,7 +76,7 @@ Conversation Converse(const ServerSetup &S, Peer &P) {
   return R;
 }
 
-TEST(EapTlsServer, ConversationSucceedsWithEqualMsksAtSeveralMtus) {
+TEST_F(EapTlsServerTest, ConversationSucceedsWithEqualMsksAtSeveralMtus) {
   ASSERT_FALSE(PkiDir().empty());
   UINTN PreviousRequests = 0;
   for (UINTN Mtu : {(UINTN)1400, (UINTN)1024, (UINTN)300, (UINTN)64}) {
@@ -93,7 +95,7 @@ TEST(EapTlsServer, ConversationSucceedsWithEqualMsksAtSeveralMtus) {
   EXPECT_GT(PreviousRequests, 10u) << "at an MTU of 64 the server's flight takes many fragments";
 }
 
-TEST(EapTlsServer, StationFragmentsAreAcknowledgedAndReassembled) {
+TEST_F(EapTlsServerTest, StationFragmentsAreAcknowledgedAndReassembled) {
   Peer P("ca.pem", "rsa-client.pem", "rsa-client.key", 100);
   ASSERT_TRUE(P.Ok());
   ServerSetup S;
@@ -105,7 +107,7 @@ TEST(EapTlsServer, StationFragmentsAreAcknowledgedAndReassembled) {
   EXPECT_GT(P.Fragments(), 10u) << "the RSA client's flight went out in many fragments";
 }
 
-TEST(EapTlsServer, ClientCertificateOfAnotherCaEndsInFailure) {
+TEST_F(EapTlsServerTest, ClientCertificateOfAnotherCaEndsInFailure) {
   Peer P("ca.pem", "other-client.pem", "other-client.key", 1024);
   ASSERT_TRUE(P.Ok());
   Conversation R = Converse(ServerSetup{}, P);
@@ -114,7 +116,7 @@ TEST(EapTlsServer, ClientCertificateOfAnotherCaEndsInFailure) {
   EXPECT_FALSE(R.MskEqual && R.PeerDone);
 }
 
-TEST(EapTlsServer, ServerTheClientDoesNotTrustGetsNoSuccess) {
+TEST_F(EapTlsServerTest, ServerTheClientDoesNotTrustGetsNoSuccess) {
   Peer P("ca.pem", "client.pem", "client.key", 1024);
   ASSERT_TRUE(P.Ok());
   ServerSetup S;
@@ -127,7 +129,7 @@ TEST(EapTlsServer, ServerTheClientDoesNotTrustGetsNoSuccess) {
 }
 
 // Responses a station may get wrong, each ending in EAP-Failure.
-TEST(EapTlsServer, MisbehavingStationEndsInFailure) {
+TEST_F(EapTlsServerTest, MisbehavingStationEndsInFailure) {
   ServerSetup S;
   Bytes Ca = Pem(S.Ca), Cert = Pem(S.Cert), Key = Pem(S.Key);
   EAP_TLS_SERVER_CONFIG Config = {Ca.data(), Ca.size(), Cert.data(), Cert.size(), Key.data(), Key.size(), 1024,
@@ -170,7 +172,7 @@ TEST(EapTlsServer, MisbehavingStationEndsInFailure) {
   }
 }
 
-TEST(EapTlsServer, SetupRefusesBadCredentialsAndMtus) {
+TEST_F(EapTlsServerTest, SetupRefusesBadCredentialsAndMtus) {
   Bytes Ca = Pem("ca.pem"), Cert = Pem("server.pem"), Key = Pem("server.key"), Junk = {'x', 0};
   struct Case {
     const Bytes  *Ca, *Cert, *Key;

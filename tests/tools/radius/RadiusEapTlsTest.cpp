@@ -18,6 +18,8 @@
 
 namespace {
 
+class RadiusEapTlsTest : public eaptest::PoolTest {};
+
 using eaptest::Bytes;
 
 // FreeRADIUS run by the script on the test PKI; stopped by the script's
@@ -96,7 +98,7 @@ Outcome Authenticate(const std::string &Address, eaptest::Peer &Station) {
   return O;
 }
 
-TEST(RadiusEapTls, PmkFromFreeRadiusIsTheFirstHalfOfTheClientsMsk) {
+TEST_F(RadiusEapTlsTest, PmkFromFreeRadiusIsTheFirstHalfOfTheClientsMsk) {
   ASSERT_FALSE(eaptest::PkiDir().empty());
   Server S;
   ASSERT_TRUE(S.Ready());
@@ -113,7 +115,7 @@ TEST(RadiusEapTls, PmkFromFreeRadiusIsTheFirstHalfOfTheClientsMsk) {
   }
 }
 
-TEST(RadiusEapTls, ClientOfAnotherCaIsRejected) {
+TEST_F(RadiusEapTlsTest, ClientOfAnotherCaIsRejected) {
   Server S;
   ASSERT_TRUE(S.Ready());
   eaptest::Peer Station("ca.pem", "other-client.pem", "other-client.key", 1024);

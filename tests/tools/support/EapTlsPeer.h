@@ -3,6 +3,8 @@
 // TLS client with EAP-TLS framing of its own (independent of the driver and
 // of the built-in server).
 #pragma once
+#include <Library/UefiLib.h>
+#include <TestSupport/HostEnvTest.h>
 #include <gtest/gtest.h>
 #include <mbedtls/ssl.h>
 #include <mbedtls/x509_crt.h>
@@ -27,6 +29,23 @@ constexpr UINT8 kFlagLength = 0x80;
 constexpr UINT8 kFlagMore = 0x40;
 constexpr UINT8 kFlagStart = 0x20;
 constexpr size_t kHeader = 6;
+
+// mbedtls allocates from the UEFI pool: each test runs in a fresh host
+// environment whose service-table globals the support library uses, and
+// fails when the pool holds blocks at its end.
+class PoolTest : public TestSupport::HostEnvTest {
+ protected:
+  void SetUp() override {
+    HostEnvTest::SetUp();
+    gST = ST();
+    gBS = BS();
+  }
+  void TearDown() override {
+    gST = nullptr;
+    gBS = nullptr;
+    HostEnvTest::TearDown();
+  }
+};
 
 inline std::string PkiDir() {
   static const std::string Dir = [] {
