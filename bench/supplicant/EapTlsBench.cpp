@@ -18,6 +18,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -72,9 +73,20 @@ void FillRandom(VOID *Context, UINT8 *Buffer, UINTN Length) {
   }
 }
 
+// The firmware clock reads the real time: the driver checks the server
+// certificate's validity against it.
+HostEnv::Options ClockNow() {
+  HostEnv::Options Options;
+  std::time_t Now = std::time(nullptr);
+  std::tm Utc = *std::gmtime(&Now);
+  Options.Time = {(UINT16)(Utc.tm_year + 1900), (UINT8)(Utc.tm_mon + 1), (UINT8)Utc.tm_mday, (UINT8)Utc.tm_hour,
+                  (UINT8)Utc.tm_min, (UINT8)Utc.tm_sec, 0, 0, 0, 0, 0};
+  return Options;
+}
+
 class LoadedDriver {
  public:
-  LoadedDriver() {
+  LoadedDriver() : Env_(ClockNow()) {
     gST = Env_.SystemTable();
     gBS = Env_.BootServices();
     Image_ = Env_.LoadImage(NorvSupDxeModuleEntry);

@@ -708,10 +708,11 @@ int main(int argc, char **argv) {
 
   HostEnv::Options EnvOptions;
   EnvOptions.EchoStdErr = true;
-  // The firmware clock reads the real time, as on a platform: the driver's
-  // random-byte source is seeded from it at entry.
+  // The firmware clock reads the real time (UTC), as on a platform: the
+  // driver's random-byte source is seeded from it at entry, and EAP-TLS
+  // checks the server certificate's validity against it.
   std::time_t Now = std::time(nullptr);
-  std::tm Local = *std::localtime(&Now);
+  std::tm Local = *std::gmtime(&Now);
   EnvOptions.Time = {(UINT16)(Local.tm_year + 1900), (UINT8)(Local.tm_mon + 1), (UINT8)Local.tm_mday,
                      (UINT8)Local.tm_hour, (UINT8)Local.tm_min, (UINT8)Local.tm_sec, 0, 0, 0, 0, 0};
   HostEnv::Environment Env(EnvOptions);
