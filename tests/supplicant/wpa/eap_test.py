@@ -298,6 +298,34 @@ def radius_silent_case(bindir):
     return c
 
 
+def endless_eap_case(bindir):
+    """An access point that answers every line with another
+    EAP-Request/Identity: the station answers each, and sup-sim ends by its
+    --timeout with exit 1."""
+    c, bed = Check(), Bed()
+    # Data frame, FromDS, to 02:00:00:00:00:01 from 02:00:00:00:00:02, LLC/SNAP,
+    # EAPOL v2 EAP-Packet: Request/Identity with a counting identifier.
+    header = "0802" "0000" "020000000001" "020000000002" "020000000002" "0000" "aaaa0300000088" "8e"
+    peer = ("import sys\n"
+            "n = 0\n"
+            "while sys.stdin.readline():\n"
+            "    n = (n + 1) % 256\n"
+            f"    print('{header}' + '02000005' + '01%02x000501' % n, flush=True)\n")
+    start = time.monotonic()
+    cmd = [os.path.join(bindir, "sup-sim"), "--mode", "wpa2-eap-tls", "--ssid", SSID, "--json", "--timeout", "3",
+           "--peer-cmd", "python3 -c " + shlex.quote(peer), *station_args(bed)]
+    result = run(cmd)
+    elapsed = time.monotonic() - start
+    report = json.loads(result.stdout) if result.stdout.strip() else {}
+    reasons = [l for l in result.stderr.splitlines() if l.startswith("sup-sim: not connected")]
+    c.that(result.returncode == 1 and bool(reasons) and "timed out after 3 s" in reasons[-1],
+           f"endless EAP requests: exit 1 on the timeout ({reasons[-1] if reasons else result.stderr[-300:]})")
+    c.that((report.get("eap") or {}).get("requests", 0) > 10, "endless EAP requests: the station answered them")
+    c.that(elapsed < 15, f"endless EAP requests: ends by the timeout ({elapsed:.1f} s)")
+    bed.close()
+    return c
+
+
 def cases(bindir):
     table = {}
     for mode in MODES:
@@ -312,6 +340,7 @@ def cases(bindir):
     table["builtin-other-client-ca"] = lambda: builtin_other_client_ca_case(bindir)
     table["builtin-credentials"] = lambda: builtin_credentials_case(bindir)
     table["eap-usage"] = lambda: usage_case(bindir)
+    table["hostile-endless-eap"] = lambda: endless_eap_case(bindir)
     return table
 
 
