@@ -1,6 +1,6 @@
 // EFI_EAP_CONFIGURATION_PROTOCOL: EAP settings are kept by reference (the
-// caller's buffers, not copies) for an EAP method no handshake here uses;
-// EAP-TLS is the one method reported as supported.
+// caller's buffers, not copies) with their sizes; EAP-TLS, the one method
+// reported as supported, reads them when an exchange starts (eap/).
 #include <Library/PrintLib.h>
 
 #include "SupProtocol.h"
@@ -11,11 +11,25 @@ struct EAP_FIELD {
   EFI_EAP_TYPE             EapType;
   EFI_EAP_CONFIG_DATA_TYPE DataType;
   const VOID *SUP_INSTANCE::*Pointer;
-  UINTN SUP_INSTANCE::*Size;  // nullptr: the size is not kept
+  UINTN SUP_INSTANCE::*Size;
 };
 
+// Connection managers hand the identity over as a string with its NUL; the
+// EAP-Response/Identity carries the octets before it.
+EFI_STATUS SetIdentity(SUP_INSTANCE *Instance, const VOID *Data, UINTN DataSize) {
+  UINTN Size = DataSize;
+  if (static_cast<const UINT8 *>(Data)[Size - 1] == 0) {
+    --Size;
+  }
+  if (Size > SUP_EAP_IDENTITY_MAX) {
+    return EFI_INVALID_PARAMETER;
+  }
+  Instance->EapIdentity = Data;
+  Instance->EapIdentitySize = Size;
+  return EFI_SUCCESS;
+}
+
 constexpr EAP_FIELD EapFields[] = {
-    {EFI_EAP_TYPE_IDENTITY, EfiEapConfigIdentityString, &SUP_INSTANCE::EapIdentity, nullptr},
     {EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsCACert, &SUP_INSTANCE::EapCaCert, &SUP_INSTANCE::EapCaCertSize},
     {EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientCert, &SUP_INSTANCE::EapClientCert,
      &SUP_INSTANCE::EapClientCertSize},
@@ -37,12 +51,13 @@ EFI_STATUS EFIAPI EapConfigSetData(EFI_EAP_CONFIGURATION_PROTOCOL *This, EFI_EAP
     Instance->EapAuthMethod = static_cast<const UINT8 *>(Data)[0];
     return EFI_SUCCESS;
   }
+  if (EapType == EFI_EAP_TYPE_IDENTITY && DataType == EfiEapConfigIdentityString) {
+    return SetIdentity(Instance, Data, DataSize);
+  }
   for (const EAP_FIELD &Field : EapFields) {
     if (Field.EapType == EapType && Field.DataType == DataType) {
       Instance->*Field.Pointer = Data;
-      if (Field.Size != nullptr) {
-        Instance->*Field.Size = DataSize;
-      }
+      Instance->*Field.Size = DataSize;
       return EFI_SUCCESS;
     }
   }

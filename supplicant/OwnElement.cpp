@@ -62,6 +62,10 @@ UINT8 SupAkmSuiteType(UINT32 AkmFlags) {
       return 6;
     case SUP_AKM_SAE:
       return 8;
+    case SUP_AKM_8021X:
+      return 1;
+    case SUP_AKM_8021X_SHA256:
+      return 5;
     default:
       return 0;
   }

@@ -30,5 +30,6 @@ UINT8 SupOwnElementId(const SUP_INSTANCE *Instance);
 // The suite OUI for the configured protocol: WPA's for WPA, RSN's otherwise.
 const UINT8 *SupProtocolOui(const SUP_INSTANCE *Instance);
 
-// RSN AKM suite type for an AKM flag: 2 and 32 -> 2, 256 -> 6, 4096 -> 8, else 0.
+// RSN AKM suite type for an AKM flag: 2 and 32 -> 2, 256 -> 6, 4096 -> 8,
+// 16 -> 1, 128 -> 5, else 0.
 UINT8 SupAkmSuiteType(UINT32 AkmFlags);

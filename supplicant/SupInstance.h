@@ -35,13 +35,21 @@ constexpr UINT32 SUP_AKM_WPA_PSK    = 2;
 constexpr UINT32 SUP_AKM_RSN_PSK    = 32;
 constexpr UINT32 SUP_AKM_PSK_SHA256 = 256;
 constexpr UINT32 SUP_AKM_SAE        = 4096;
+// IEEE 802.1X authentication (EAP) with the SHA-1 and the SHA-256 key
+// hierarchy: AKM suites 00-0F-AC:1 and 00-0F-AC:5.
+constexpr UINT32 SUP_AKM_8021X        = 16;
+constexpr UINT32 SUP_AKM_8021X_SHA256 = 128;
 // AKMs whose keys come from the SHA-256 hierarchy.
-constexpr UINT32 SUP_AKM_SHA256_MASK = SUP_AKM_PSK_SHA256 | SUP_AKM_SAE;
+constexpr UINT32 SUP_AKM_SHA256_MASK = SUP_AKM_PSK_SHA256 | SUP_AKM_SAE | SUP_AKM_8021X_SHA256;
+// AKMs whose PMK comes from an EAP exchange.
+constexpr UINT32 SUP_AKM_8021X_MASK = SUP_AKM_8021X | SUP_AKM_8021X_SHA256;
 
 constexpr UINT32 SUP_KEY_MGMT_WPA_PSK    = 4;
 constexpr UINT32 SUP_KEY_MGMT_RSN_PSK    = 7;
 constexpr UINT32 SUP_KEY_MGMT_PSK_SHA256 = 6;
 constexpr UINT32 SUP_KEY_MGMT_SAE        = 12;
+constexpr UINT32 SUP_KEY_MGMT_8021X        = 1;
+constexpr UINT32 SUP_KEY_MGMT_8021X_SHA256 = 5;
 
 constexpr INT32 SUP_PROTOCOL_NONE = 0;
 constexpr INT32 SUP_PROTOCOL_WPA  = 1;
@@ -65,8 +73,24 @@ constexpr UINTN SUP_BIPN_LEN           = 6;
 constexpr UINTN SUP_OCI_MAX_LEN        = 6;
 
 // Where the PMK in SUP_INSTANCE.Pmk came from; only a pass-phrase PMK is
-// ever re-derived.
-enum class SUP_PMK_SOURCE : UINT8 { None, Passphrase, Given, Sae };
+// ever re-derived. Eap: the first half of the MSK of a successful EAP-TLS
+// exchange.
+enum class SUP_PMK_SOURCE : UINT8 { None, Passphrase, Given, Sae, Eap };
+
+// The child's EAP exchange: none yet, under way (Identity answered or
+// EAP-TLS started), ended by an EAP-Success that delivered the PMK, or ended
+// without one (EAP-Failure, or the TLS handshake refused).
+enum class SUP_EAP_STATE : UINT8 { Idle, Running, Succeeded, Failed };
+
+// The longest EAP response frame the station builds (an EAP-TLS fragment
+// with its headers); eap/EapPacket.h checks it.
+constexpr UINTN SUP_EAP_RESPONSE_MAX = 1034;
+// Identities longer than a RADIUS User-Name attribute can carry would never
+// reach the server whole.
+constexpr UINTN SUP_EAP_IDENTITY_MAX = 253;
+
+// The EAP-TLS method's per-child context (pool memory, eap/EapTls.h).
+struct EAP_TLS_CONTEXT;
 
 struct SUP_INSTANCE {
   UINT32                         Signature;
@@ -122,6 +146,7 @@ struct SUP_INSTANCE {
   UINT8        SaePweMethod;  // SAE_PWE_HUNTING_AND_PECKING or SAE_PWE_HASH_TO_ELEMENT
   SAE_H2E_STATE SaeH2e;
   const VOID  *EapIdentity;
+  UINTN        EapIdentitySize;  // without a trailing NUL
   UINT8        EapAuthMethod;
   UINTN        EapCaCertSize;
   const VOID  *EapCaCert;
@@ -176,6 +201,19 @@ struct SUP_INSTANCE {
   UINT8   TransitionDisable;
   UINT8   Oci[SUP_OCI_MAX_LEN];
   UINT8   OciLen;
+
+  // The EAP exchange. The last response built is kept with the identifier
+  // and type of the request it answers: a retransmitted request (same
+  // identifier, RFC 3748) gets it again, and so does a caller retrying with
+  // a larger buffer. EapTls holds the TLS handshake from EAP-TLS Start until
+  // the exchange ends.
+  SUP_EAP_STATE    EapState;
+  BOOLEAN          EapPendingValid;
+  UINT8            EapPendingIdentifier;
+  UINT8            EapPendingType;
+  UINT16           EapPendingSize;
+  UINT8            EapPending[SUP_EAP_RESPONSE_MAX];
+  EAP_TLS_CONTEXT *EapTls;
 };
 static_assert(sizeof(SUP_INSTANCE::Ptk) == 64 && offsetof(SUP_INSTANCE, Tk) == offsetof(SUP_INSTANCE, Ptk) + 32);
 

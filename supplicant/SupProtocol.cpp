@@ -8,6 +8,8 @@
 #include <Library/BaseMemoryLib.h>
 
 #include "OwnElement.h"
+#include "eap/Eap.h"
+#include "eap/EapPacket.h"
 #include "wpa/ApElements.h"
 #include "wpa/Handshake.h"
 #include "Pmk.h"
@@ -33,17 +35,23 @@ struct AKM_MAPPING {
   INT32        Protocol;
   UINT32       KeyMgmt;
   UINT32       AkmFlags;
+  bool         NeedsEap;  // only a driver built with EAP takes it
 };
 constexpr AKM_MAPPING AkmMappings[] = {
-    {SUP_WPA_OUI, 2, SUP_PROTOCOL_WPA, SUP_KEY_MGMT_WPA_PSK, SUP_AKM_WPA_PSK},
-    {SUP_RSN_OUI, 2, SUP_PROTOCOL_RSN, SUP_KEY_MGMT_RSN_PSK, SUP_AKM_RSN_PSK},
-    {SUP_RSN_OUI, 6, SUP_PROTOCOL_RSN, SUP_KEY_MGMT_PSK_SHA256, SUP_AKM_PSK_SHA256},
-    {SUP_RSN_OUI, 8, SUP_PROTOCOL_RSN, SUP_KEY_MGMT_SAE, SUP_AKM_SAE},
+    {SUP_WPA_OUI, 2, SUP_PROTOCOL_WPA, SUP_KEY_MGMT_WPA_PSK, SUP_AKM_WPA_PSK, false},
+    {SUP_RSN_OUI, 2, SUP_PROTOCOL_RSN, SUP_KEY_MGMT_RSN_PSK, SUP_AKM_RSN_PSK, false},
+    {SUP_RSN_OUI, 6, SUP_PROTOCOL_RSN, SUP_KEY_MGMT_PSK_SHA256, SUP_AKM_PSK_SHA256, false},
+    {SUP_RSN_OUI, 8, SUP_PROTOCOL_RSN, SUP_KEY_MGMT_SAE, SUP_AKM_SAE, false},
+    {SUP_RSN_OUI, 1, SUP_PROTOCOL_RSN, SUP_KEY_MGMT_8021X, SUP_AKM_8021X, true},
+    {SUP_RSN_OUI, 5, SUP_PROTOCOL_RSN, SUP_KEY_MGMT_8021X_SHA256, SUP_AKM_8021X_SHA256, true},
 };
 
 EFI_STATUS SetAkmSuite(SUP_INSTANCE *Instance, const UINT8 *Data, UINTN) {
   const UINT8 *Suite = FirstSuite(Data);
   for (const AKM_MAPPING &Mapping : AkmMappings) {
+    if (Mapping.NeedsEap && !SupEapEnterprise()) {
+      continue;
+    }
     if (CompareMem(Suite, Mapping.Oui, 3) == 0 && Suite[3] == Mapping.SuiteType) {
       Instance->Protocol = Mapping.Protocol;
       Instance->KeyMgmt = Mapping.KeyMgmt;
@@ -338,11 +346,19 @@ EFI_STATUS GetIgtkKey(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
   return EFI_SUCCESS;
 }
 
+// The key handshake decides once it has begun; before that an EAP exchange
+// under way (or one that delivered the PMK) is Authenticating and one that
+// ended without a PMK is Held. Every new EAP exchange and every failure
+// sets HandshakeState back to its initial value.
 EFI_STATUS GetSupplicantState(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
   UINT32 State = EfiEapolSupplicantAcquired;
   if (Instance->HandshakeState == SUP_HANDSHAKE_MESSAGE_4) {
     State = EfiEapolSupplicantAuthenticated;
   } else if (Instance->HandshakeState == SUP_HANDSHAKE_MESSAGE_2) {
+    State = EfiEapolSupplicantAuthenticating;
+  } else if (Instance->EapState == SUP_EAP_STATE::Failed) {
+    State = EfiEapolSupplicantHeld;
+  } else if (Instance->EapState != SUP_EAP_STATE::Idle) {
     State = EfiEapolSupplicantAuthenticating;
   }
   CopyMem(Data, &State, sizeof(State));
@@ -354,10 +370,16 @@ EFI_STATUS GetKeyRefresh(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *) {
   return EFI_SUCCESS;
 }
 
+// WPA-PSK, RSN PSK and SAE; a driver built with EAP adds 802.1X and
+// 802.1X-SHA256.
+constexpr const UINT8 *SupportedAkmOuis[] = {SUP_WPA_OUI, SUP_RSN_OUI, SUP_RSN_OUI, SUP_RSN_OUI, SUP_RSN_OUI};
+constexpr UINT8 SupportedAkmTypes[] = {2, 2, 8, 1, 5};
+constexpr UINT16 PersonalAkmCount = 3;
+
+UINT16 SupportedAkmCount() { return SupEapEnterprise() ? (UINT16)sizeof(SupportedAkmTypes) : PersonalAkmCount; }
+
 EFI_STATUS GetSupportedAkms(SUP_INSTANCE *, UINT8 *Data, UINTN *) {
-  const UINT8 *Ouis[] = {SUP_WPA_OUI, SUP_RSN_OUI, SUP_RSN_OUI};
-  const UINT8 Types[] = {2, 2, 8};
-  WriteSuiteList(Data, Ouis, Types, 3);
+  WriteSuiteList(Data, SupportedAkmOuis, SupportedAkmTypes, SupportedAkmCount());
   return EFI_SUCCESS;
 }
 
@@ -388,6 +410,9 @@ UINTN ApRsnElementSize(const SUP_INSTANCE *Instance) { return Instance->ApRsnEle
 UINTN ApRsnxElementSize(const SUP_INSTANCE *Instance) { return Instance->ApRsnxElementLen; }
 UINTN OciSize(const SUP_INSTANCE *Instance) { return Instance->OciLen; }
 UINTN PasswordSize(const SUP_INSTANCE *Instance) { return Instance->PasswordLen; }
+// The personal list has always asked for 18 bytes (and reported 19); the
+// enterprise list asks for exactly what it writes.
+UINTN SupportedAkmsSize(const SUP_INSTANCE *) { return SupEapEnterprise() ? 2 + 4 * sizeof(SupportedAkmTypes) : 18; }
 UINTN StationRsnxElementSize(const SUP_INSTANCE *Instance) {
   UINT8 Element[SUP_STATION_RSNXE_LEN];
   return SupStationRsnxElement(Instance, Element);
@@ -436,9 +461,11 @@ struct GET_DATA_ENTRY {
   UINTN                    Needed;    // bytes the result takes
   UINTN                    Reported;  // *DataSize when the buffer is smaller
   EFI_STATUS (*Read)(SUP_INSTANCE *Instance, UINT8 *Data, UINTN *DataSize);
-  // For results whose size depends on the record: that size, both needed
-  // and reported (Needed and Reported are then unused).
+  // For results whose size depends on the record or the build: that size,
+  // needed, and reported with ReportedExtra added (Needed and Reported are
+  // then unused).
   UINTN (*SizeOf)(const SUP_INSTANCE *Instance) = nullptr;
+  UINTN ReportedExtra = 0;
 };
 
 constexpr GET_DATA_ENTRY GetDataTable[] = {
@@ -453,7 +480,8 @@ constexpr GET_DATA_ENTRY GetDataTable[] = {
     {EfiSupplicant80211GTK, KeyListSize, KeyListSize, GetGtkList},
     {EfiSupplicantState, 4, 4, GetSupplicantState},
     {EfiSupplicantKeyRefresh, 1, 1, GetKeyRefresh},
-    {EfiSupplicant80211SupportedAKMSuites, 18, 19, GetSupportedAkms},
+    // Reported one above the need, like the other suite lists.
+    {EfiSupplicant80211SupportedAKMSuites, 0, 0, GetSupportedAkms, SupportedAkmsSize, 1},
     {EfiSupplicant80211SupportedSoftwareCipherSuites, 26, 27, GetSupportedCiphers},
     {EfiSupplicant80211SupportedHardwareCipherSuites, 22, 23, GetSupportedCiphers},
     {EfiSupplicant80211IGTK, KeyListSize, KeyListSize, GetIgtkList},
@@ -489,6 +517,11 @@ const Entry *FindEntry(const Entry (&Table)[Count], EFI_SUPPLICANT_DATA_TYPE Typ
 EFI_STATUS EFIAPI SupBuildResponsePacket(EFI_SUPPLICANT_PROTOCOL *This, UINT8 *RequestBuffer, UINTN RequestBufferSize,
                                          UINT8 *Buffer, UINTN *BufferSize) {
   SUP_INSTANCE *Instance = SUP_INSTANCE_FROM_SUPPLICANT(This);
+  // EAP-Packet frames go to the EAP layer (in a driver built without it,
+  // back to the key handshake, which refuses them as before).
+  if (eap::IsEapolEap(RequestBuffer, RequestBufferSize)) {
+    return SupEapBuildResponsePacket(Instance, RequestBuffer, RequestBufferSize, Buffer, BufferSize);
+  }
   return SupWpaBuildResponsePacket(Instance, RequestBuffer, RequestBufferSize, Buffer, BufferSize);
 }
 
@@ -526,7 +559,7 @@ EFI_STATUS EFIAPI SupGetData(EFI_SUPPLICANT_PROTOCOL *This, EFI_SUPPLICANT_DATA_
   }
   UINTN Needed = Entry->SizeOf != nullptr ? Entry->SizeOf(Instance) : Entry->Needed;
   if (*DataSize < Needed) {
-    *DataSize = Entry->SizeOf != nullptr ? Needed : Entry->Reported;
+    *DataSize = Entry->SizeOf != nullptr ? Needed + Entry->ReportedExtra : Entry->Reported;
     return EFI_BUFFER_TOO_SMALL;
   }
   return Entry->Read(Instance, Data, DataSize);

@@ -8,6 +8,7 @@
 
 #include "Random.h"
 #include "SupProtocol.h"
+#include "eap/Eap.h"
 #include "sae/CommitConfirm.h"
 
 constinit EFI_DRIVER_BINDING_PROTOCOL gNorvSupDriverBinding = {
@@ -253,8 +254,10 @@ EFI_STATUS SupCreateInstance(SUP_SERVICE *Service, SUP_INSTANCE **Instance) {
 }
 
 VOID SupFreeInstance(SUP_INSTANCE *Instance) {
-  // The SAE context owns mbedtls objects in pool memory of their own.
+  // The SAE context and an EAP-TLS exchange own mbedtls objects in pool
+  // memory of their own.
   sae_clear(&Instance->Sae);
+  SupEapRelease(Instance);
   FreePoolSecure(Instance, sizeof(*Instance));
 }
 

@@ -10,6 +10,16 @@
 // RSN element and RSNXE, padding), picked, ordered and altered by the input,
 // so that unknown and malformed KDEs next to valid ones are always in play.
 //
+// A fifth form speaks EAP to a child configured for an 802.1X AKM with the
+// test PKI as its EAP-TLS credentials: Identity, other methods (Nak),
+// Notification, EAP-TLS Start, EAP-TLS fragments with fuzzed flags, length
+// field and data, Success, Failure and raw EAP frames, each frame's kind and
+// fields taken from the input (see EapSession). Its invariants: success or
+// protocol error only; a success answers an EAP request with an EAP
+// response of the same identifier and consistent lengths, or a Success /
+// Failure with nothing; no frame changes a key; destroying the child frees
+// everything the exchange held.
+//
 // Input: byte 0 = mode, MFP, stage and (bit 5) whether the beacon's RSN
 // element and RSNXE, the ones the composed key data carries, are handed in
 // once the stage is reached; byte 1 = form; then frames, each
@@ -33,6 +43,7 @@
 #include <vector>
 
 #include "SupInstance.h"
+#include "TestCertificates.h"
 #include "crypto/Rc4.h"
 #include "uefi_sup.h"
 
@@ -59,8 +70,9 @@ constexpr ModeSetup Modes[] = {
 };
 
 enum class Stage { Fresh, AfterMessage1, Established };
-enum class Form { Raw, MicFixed, KeyData, ComposedKeyData };
-constexpr UINT8 FormCount = 4;
+enum class Form { Raw, MicFixed, KeyData, ComposedKeyData, Eap };
+// The EAP form needs the driver built with EAP.
+constexpr UINT8 FormCount = NORV_ENTERPRISE ? 5 : 4;
 
 // Elements of message 3 and group message 1 key data as access points send
 // them today; the key material is arbitrary.
@@ -337,6 +349,192 @@ class Session {
   UINT64                   Counter_ = 1;
 };
 
+// ---------------------------------------------------------------------------
+// EAP frames
+// ---------------------------------------------------------------------------
+
+class EapSession {
+ public:
+  EapSession(World &W, UINT8 Akm) : World_(W) {
+    EFI_SERVICE_BINDING_PROTOCOL *Service = W.Service;
+    EFI_EAP_CONFIGURATION_PROTOCOL *Eap = nullptr;
+    if (EFI_ERROR(Service->CreateChild(Service, &Child_)) ||
+        EFI_ERROR(W.Env.BootServices()->HandleProtocol(Child_, &gEfiSupplicantProtocolGuid,
+                                                       reinterpret_cast<VOID **>(&Station_))) ||
+        EFI_ERROR(W.Env.BootServices()->HandleProtocol(Child_, &gEfiEapConfigurationProtocolGuid,
+                                                       reinterpret_cast<VOID **>(&Eap)))) {
+      Breach("no child");
+    }
+    using namespace eap_test_pki;
+    UINT8 AkmSuite[6] = {1, 0, 0x00, 0x0F, 0xAC, Akm};
+    UINT8 Ccmp[6] = {1, 0, 0x00, 0x0F, 0xAC, 4};
+    UINT8 Tls = 13;
+    char Identity[] = "fuzz@norv.test";
+    bool Ok = Set(EfiSupplicant80211AKMSuite, AkmSuite, 6) && Set(EfiSupplicant80211PairwiseCipherSuite, Ccmp, 6) &&
+              Set(EfiSupplicant80211GroupDataCipherSuite, Ccmp, 6) &&
+              Set(EfiSupplicant80211TargetSSIDMac, ApMac, 6) && Set(EfiSupplicant80211StationMac, StationMac, 6) &&
+              Set(EfiSupplicant80211PMK, Pmk, 32) &&
+              Eap->SetData(Eap, EFI_EAP_TYPE_ATTRIBUTE, EfiEapConfigEapAuthMethod, &Tls, 1) == EFI_SUCCESS &&
+              Eap->SetData(Eap, EFI_EAP_TYPE_IDENTITY, EfiEapConfigIdentityString, Identity, sizeof(Identity)) ==
+                  EFI_SUCCESS &&
+              Eap->SetData(Eap, EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsCACert, const_cast<char *>(RootEcCertPem),
+                           sizeof(RootEcCertPem)) == EFI_SUCCESS &&
+              Eap->SetData(Eap, EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientCert, const_cast<char *>(ClientEcCertPem),
+                           sizeof(ClientEcCertPem)) == EFI_SUCCESS &&
+              Eap->SetData(Eap, EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientPrivateKeyFile,
+                           const_cast<char *>(ClientEcKeyPem), sizeof(ClientEcKeyPem)) == EFI_SUCCESS;
+    if (!Ok) {
+      Breach("EAP configuration refused");
+    }
+  }
+
+  ~EapSession() {
+    EFI_SERVICE_BINDING_PROTOCOL *Service = World_.Service;
+    Service->DestroyChild(Service, Child_);
+  }
+
+  // One frame from the input: byte 0 picks the kind, the next bytes its
+  // identifier, type, flags and length field, the rest its data.
+  void Feed(const UINT8 *Data, size_t Length) {
+    if (Length == 0) {
+      return;
+    }
+    auto At = [&](size_t Index) -> UINT8 { return Index < Length ? Data[Index] : 0; };
+    Bytes Rest(Data + std::min<size_t>(Length, 3), Data + Length);
+    UINT8 Id = At(1);
+    Bytes Frame;
+    bool Answered = true;  // a request gets a response, Success and Failure nothing
+    switch (Data[0] % 8) {
+      case 0:
+        Frame = Eap(1, Id, {1});
+        break;
+      case 1: {
+        Bytes TypeData = {At(2)};
+        TypeData.insert(TypeData.end(), Rest.begin(), Rest.end());
+        Frame = Eap(1, Id, TypeData);
+        break;
+      }
+      case 2:
+        Frame = Eap(1, Id, {2, 'n'});
+        break;
+      case 3:
+        Frame = Eap(1, Id, {13, 0x20});
+        break;
+      case 4: {
+        // Flags from the input; with L the next four bytes are the length field.
+        Bytes TypeData = {13, At(2)};
+        TypeData.insert(TypeData.end(), Rest.begin(), Rest.end());
+        Frame = Eap(1, Id, TypeData);
+        break;
+      }
+      case 5:
+        Frame = Eap(3, Id, {});
+        Answered = false;
+        break;
+      case 6:
+        Frame = Eap(4, Id, {});
+        Answered = false;
+        break;
+      default:
+        // Raw bytes behind an EAPOL header of packet type EAP-Packet; bit 0
+        // of byte 1 says whether the body length is made to fit.
+        Frame = {2, 0, 0, 0};
+        Frame.insert(Frame.end(), Data + std::min<size_t>(Length, 2), Data + Length);
+        if (Id & 1) {
+          Frame[2] = (UINT8)((Frame.size() - 4) >> 8);
+          Frame[3] = (UINT8)(Frame.size() - 4);
+        } else {
+          Frame[2] = At(2);
+          Frame[3] = At(3);
+        }
+        Answered = Frame.size() > 4 && Frame[4] == 1;
+        break;
+    }
+    Check(Frame, Answered);
+  }
+
+ private:
+  static Bytes Eap(UINT8 Code, UINT8 Id, const Bytes &TypeData) {
+    UINT16 EapLength = (UINT16)(4 + TypeData.size());
+    Bytes Frame = {2, 0, (UINT8)(EapLength >> 8), (UINT8)EapLength, Code, Id, (UINT8)(EapLength >> 8),
+                   (UINT8)EapLength};
+    Frame.insert(Frame.end(), TypeData.begin(), TypeData.end());
+    return Frame;
+  }
+
+  bool Set(EFI_SUPPLICANT_DATA_TYPE Type, const void *Data, UINTN Size) {
+    return Station_->SetData(Station_, Type, const_cast<void *>(Data), Size) == EFI_SUCCESS;
+  }
+
+  SUP_INSTANCE *Record() const {
+    return reinterpret_cast<SUP_INSTANCE *>(reinterpret_cast<UINT8 *>(Station_) - offsetof(SUP_INSTANCE, Supplicant));
+  }
+
+  Bytes Keys() const {
+    const SUP_INSTANCE *R = Record();
+    Bytes Out(R->Pmk, R->Pmk + sizeof(R->Pmk));
+    Out.push_back((UINT8)R->PmkSource);
+    Out.insert(Out.end(), R->Ptk, R->Ptk + sizeof(R->Ptk));
+    Out.insert(Out.end(), R->TPtk, R->TPtk + sizeof(R->TPtk));
+    Out.insert(Out.end(), R->Gtk, R->Gtk + sizeof(R->Gtk));
+    Out.insert(Out.end(), R->Igtk, R->Igtk + sizeof(R->Igtk));
+    return Out;
+  }
+
+  void Check(Bytes Frame, bool Answered) {
+    Frame.reserve(1);
+    Bytes KeysBefore = Keys();
+    UINT8 Answer[2048];
+    std::memset(Answer, 0xA5, sizeof(Answer));
+    UINTN Size = sizeof(Answer);
+    EFI_STATUS Status = Station_->BuildResponsePacket(Station_, Frame.data(), Frame.size(), Answer, &Size);
+    if (Status != EFI_SUCCESS && Status != EFI_PROTOCOL_ERROR) {
+      Breach("EAP: status other than success or protocol error");
+    }
+    // No frame here can complete a handshake with the server's key, so no
+    // frame may change a key, accepted or not.
+    if (Keys() != KeysBefore) {
+      Breach("EAP: a frame changed a key");
+    }
+    if (Status == EFI_PROTOCOL_ERROR) {
+      for (UINT8 Byte : Answer) {
+        if (Byte != 0xA5 || Size != sizeof(Answer)) {
+          Breach("EAP: a refused frame wrote an answer");
+        }
+      }
+      return;
+    }
+    if (!Answered) {
+      if (Size != 0) {
+        Breach("EAP: Success or Failure answered");
+      }
+      return;
+    }
+    UINTN EapLength = (UINTN)(Answer[6] << 8 | Answer[7]);
+    if (Size < 9 || Size > 1034 || Answer[1] != 0 || Answer[4] != 2 || Answer[5] != Frame[5] ||
+        EapLength + 4 != Size || (UINTN)(Answer[2] << 8 | Answer[3]) != EapLength) {
+      Breach("EAP: the response is no EAP response to the request");
+    }
+  }
+
+  World                   &World_;
+  EFI_HANDLE               Child_ = nullptr;
+  EFI_SUPPLICANT_PROTOCOL *Station_ = nullptr;
+};
+
+// The EAP form: the frames of the input, one after the other, to a child
+// configured for AKM 1 or (bit 0 of byte 0) AKM 5.
+void FeedEap(World &W, const UINT8 *Data, size_t Size) {
+  EapSession S(W, (Data[0] & 1) != 0 ? 5 : 1);
+  for (size_t Offset = 2; Offset + 2 <= Size;) {
+    size_t Length = (size_t)(Data[Offset] << 8 | Data[Offset + 1]);
+    Offset += 2;
+    Length = Length < Size - Offset ? Length : Size - Offset;
+    S.Feed(Data + Offset, Length);
+    Offset += Length;
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
@@ -350,6 +548,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *Data, size_t Size) {
     bool Mfp = (Data[0] >> 2) & 1;
     Stage To = static_cast<Stage>((Data[0] >> 3) % 3);
     Form How = static_cast<Form>(Data[1] % FormCount);
+    if (How == Form::Eap) {
+      FeedEap(W, Data, Size);
+      if (W.Env.Pool().TotalUsage().LiveBlocks != LiveBefore) {
+        Breach("destroying the child left pool memory behind");
+      }
+      return 0;
+    }
     Session S(W, Setup, Mfp);
     S.Advance(To);
     if ((Data[0] >> 5) & 1) {

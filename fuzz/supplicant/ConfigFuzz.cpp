@@ -42,7 +42,7 @@ void CheckRecord(const SUP_INSTANCE *Record) {
   if (Record->Protocol < SUP_PROTOCOL_NONE || Record->Protocol > SUP_PROTOCOL_RSN) Fail("protocol out of range");
   UINT32 Akm = Record->AkmFlags;
   if (!(Akm == 0 || Akm == SUP_AKM_WPA_PSK || Akm == SUP_AKM_RSN_PSK || Akm == SUP_AKM_PSK_SHA256 ||
-        Akm == SUP_AKM_SAE)) {
+        Akm == SUP_AKM_SAE || Akm == SUP_AKM_8021X || Akm == SUP_AKM_8021X_SHA256)) {
     Fail("AKM flag out of range");
   }
   UINT32 Pairwise = Record->PairwiseCipher;

@@ -82,13 +82,14 @@ bool UsesSha256KeyHierarchy(const SUP_INSTANCE *Instance) {
 }
 
 // The descriptor version the station writes: AKM-defined for SAE, AES-128-
-// CMAC for PSK-SHA256 (the only MIC an authenticator using that AKM
-// accepts), HMAC-MD5/RC4 for a TKIP pairwise cipher, HMAC-SHA1/AES otherwise.
+// CMAC for PSK-SHA256 and 802.1X-SHA256 (the only MIC an authenticator using
+// those AKMs accepts), HMAC-MD5/RC4 for a TKIP pairwise cipher, HMAC-SHA1/AES
+// otherwise.
 UINT8 ResponseDescriptorVersion(const SUP_INSTANCE *Instance) {
   if (Instance->KeyMgmt == SUP_KEY_MGMT_SAE) {
     return VERSION_AKM_DEFINED;
   }
-  if (Instance->AkmFlags == SUP_AKM_PSK_SHA256) {
+  if (Instance->AkmFlags == SUP_AKM_PSK_SHA256 || Instance->AkmFlags == SUP_AKM_8021X_SHA256) {
     return VERSION_AES_CMAC_AES;
   }
   return Instance->PairwiseCipher == SUP_CIPHER_TKIP ? VERSION_HMAC_MD5_RC4 : VERSION_HMAC_SHA1_AES;
@@ -133,10 +134,15 @@ const UINT8 *KekOf(const UINT8 *Ptk) { return Ptk + SUP_KCK_LEN; }
 // Without a PMK the PTK would come from an all-zero key anyone can compute.
 // Under the SAE AKM only a PMK from SAE (or one the caller hands in, such as
 // a cached one) will do: a message 2 keyed from the pass-phrase PMK would let
-// a rogue access point that skips SAE guess the password offline.
+// a rogue access point that skips SAE guess the password offline. Under the
+// 802.1X AKMs only a PMK from a successful EAP exchange (or a given one):
+// a rogue access point skipping EAP must not get a message 2 at all.
 bool HasPmkForAkm(const SUP_INSTANCE *Instance) {
   if (Instance->AkmFlags == SUP_AKM_SAE) {
     return Instance->PmkSource == SUP_PMK_SOURCE::Sae || Instance->PmkSource == SUP_PMK_SOURCE::Given;
+  }
+  if ((Instance->AkmFlags & SUP_AKM_8021X_MASK) != 0) {
+    return Instance->PmkSource == SUP_PMK_SOURCE::Eap || Instance->PmkSource == SUP_PMK_SOURCE::Given;
   }
   return Instance->PmkSource != SUP_PMK_SOURCE::None;
 }

@@ -51,6 +51,10 @@ void CheckAkmSuites(TestReporter &Report) {
       {RsnOui, 2, 2, 7, 32, "config.akm.rsn-psk"},
       {RsnOui, 6, 2, 6, 256, "config.akm.psk-sha256"},
       {RsnOui, 8, 2, 12, 4096, "config.akm.sae"},
+#if NORV_ENTERPRISE
+      {RsnOui, 1, 2, 1, 16, "config.akm.8021x"},
+      {RsnOui, 5, 2, 5, 128, "config.akm.8021x-sha256"},
+#endif
   };
   for (const auto &Case : Accepted) {
     OneSuite Suite(Case.Oui, Case.Type);
@@ -74,7 +78,11 @@ void CheckAkmSuites(TestReporter &Report) {
   } Refused[] = {
       {WpaOui, 6, 6, EFI_UNSUPPORTED, "config.akm.wpa-oui-sha256-refused"},
       {WpaOui, 8, 6, EFI_UNSUPPORTED, "config.akm.wpa-oui-sae-refused"},
+#if !NORV_ENTERPRISE
       {RsnOui, 1, 6, EFI_UNSUPPORTED, "config.akm.rsn-8021x-refused"},
+      {RsnOui, 5, 6, EFI_UNSUPPORTED, "config.akm.rsn-8021x-sha256-refused"},
+#endif
+      {RsnOui, 3, 6, EFI_UNSUPPORTED, "config.akm.rsn-ft-8021x-refused"},
       {OtherOui, 2, 6, EFI_UNSUPPORTED, "config.akm.other-oui-refused"},
       {RsnOui, 2, 5, EFI_BUFFER_TOO_SMALL, "config.akm.short"},
   };
@@ -270,7 +278,8 @@ void CheckSizeProbes(TestReporter &Report) {
       {EfiSupplicant80211GTK, 100},
       {EfiSupplicantState, 4},
       {EfiSupplicantKeyRefresh, 1},
-      {EfiSupplicant80211SupportedAKMSuites, 19},
+      // Five suites with the 802.1X AKMs, three without (reported one above).
+      {EfiSupplicant80211SupportedAKMSuites, NORV_ENTERPRISE ? 23u : 19u},
       {EfiSupplicant80211SupportedSoftwareCipherSuites, 27},
       {EfiSupplicant80211SupportedHardwareCipherSuites, 23},
       {EfiSupplicant80211IGTK, 100},
