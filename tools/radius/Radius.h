@@ -42,10 +42,9 @@ constexpr std::uint8_t kMsMppeRecvKey = 17;
 constexpr size_t kHeaderLength = 20;
 // RFC 2865: the largest packet; longer datagrams are not RADIUS.
 constexpr size_t kMaxPacketLength = 4096;
+// Longest attribute value; the packet's 4096 octets bound how many
+// attributes a reply can carry.
 constexpr size_t kMaxAttributeValue = 253;
-// A packet of 4096 octets holds at most this many attributes (2 octets
-// each at least); a parser never keeps more.
-constexpr size_t kMaxAttributes = (kMaxPacketLength - kHeaderLength) / 2;
 
 struct Attribute {
   std::uint8_t Type = 0;
