@@ -12,6 +12,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   qemu-system-x86 ovmf mtools dosfstools sbsigntool openssl
   tshark aircrack-ng valgrind
+  freeradius openssl
 )
 
 missing=()
@@ -33,3 +34,17 @@ fi
 export DEBIAN_FRONTEND=noninteractive
 "${sudo_cmd[@]}" apt-get update -q
 "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+
+# FreeRADIUS is only a peer the tests start themselves on a free loopback
+# port: a system daemon its package may have started (where no policy-rc.d
+# forbids it) is stopped again by the process id it recorded.
+if printf '%s\n' "${missing[@]}" | grep -qx freeradius; then
+  pidfile=/run/freeradius/freeradius.pid
+  if [ -f "$pidfile" ] && kill -0 "$(cat "$pidfile")" 2>/dev/null; then
+    echo "install-deps: stopping the FreeRADIUS daemon the package started (pid $(cat "$pidfile"))"
+    "${sudo_cmd[@]}" kill -TERM "$(cat "$pidfile")"
+  fi
+  if command -v systemctl >/dev/null && [ -d /run/systemd/system ]; then
+    "${sudo_cmd[@]}" systemctl disable --now freeradius >/dev/null 2>&1 || true
+  fi
+fi

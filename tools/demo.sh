@@ -88,6 +88,31 @@ if command -v tshark >/dev/null; then
   echo "   tshark derives KCK ${kck:-(none)} from the SAE PMK"
 fi
 
+section "WPA2-Enterprise: EAP-TLS through ap-sim's built-in server, then the 4-way handshake with the EAP PMK"
+# A throw-away PKI (openssl): CA, server and client certificates; no RADIUS
+# server is needed, ap-sim's built-in EAP-TLS server authenticates the station.
+pki=$demo/pki
+[ -f "$pki/client.key" ] || python3 tools/radius/radius_server.py pki "$pki" >/dev/null
+pcap=$demo/wpa2-eap-tls.pcap
+ap="build/host/bin/ap-sim --mode wpa2-eap-tls --ssid '$ssid' --ca-cert $pki/ca.pem --server-cert $pki/server.pem"
+ap+=" --server-key $pki/server.key"
+echo "-- sup-sim --mode wpa2-eap-tls --ssid '$ssid' --identity station@example.test --ca-cert $pki/ca.pem"
+echo "     --client-cert $pki/client.pem --client-key $pki/client.key --pcap $pcap --peer-cmd \"$ap\""
+build/host/bin/sup-sim --mode wpa2-eap-tls --ssid "$ssid" --identity station@example.test --ca-cert "$pki/ca.pem" \
+  --client-cert "$pki/client.pem" --client-key "$pki/client.key" --pcap "$pcap" --peer-cmd "$ap" \
+  2>"$demo/wpa2-eap-tls.log" | tee "$demo/wpa2-eap-tls.txt" | sed 's/^/   /'
+if command -v tshark >/dev/null; then
+  pmk=$(sed -n 's/^PMK (EAP): *//p' "$demo/wpa2-eap-tls.txt")
+  handshake=$(tshark -r "$pcap" -T fields -e tls.handshake.type 2>/dev/null | tr ',' '\n' | grep . |
+              sed 's/^1$/ClientHello/; s/^2$/ServerHello/; s/^11$/Certificate/; s/^12$/ServerKeyExchange/;
+                   s/^13$/CertificateRequest/; s/^14$/ServerHelloDone/; s/^15$/CertificateVerify/;
+                   s/^16$/ClientKeyExchange/' | paste -sd ',' | sed 's/,/, /g')
+  kck=$(tshark -r "$pcap" -o wlan.enable_decryption:TRUE -o "uat:80211_keys:\"wpa-psk\",\"$pmk\"" \
+        -T fields -e wlan.analysis.kck 2>/dev/null | grep -m1 . || true)
+  echo "   tshark: TLS handshake in the EAP-TLS frames: $handshake"
+  echo "   tshark derives KCK ${kck:-(none)} from the EAP PMK"
+fi
+
 section "XchKryDxe on the simulated controller-hub platform (hub-sim, default platform)"
 workdir=build/demo/hub-sim
 mkdir -p "$workdir"

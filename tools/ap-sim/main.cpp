@@ -13,6 +13,7 @@
 
 #include <HostEnv/Environment.h>
 #include <Library/UefiLib.h>
+#include <EapAuthenticator.h>
 #include <SaeAuthenticator.h>
 
 #include <csignal>
@@ -22,6 +23,8 @@
 #include <set>
 #include <unistd.h>
 
+#include "EapRelay.h"
+#include "EapServer.h"
 #include "Frames80211.h"
 #include "LineChannel.h"
 #include "Modes.h"
@@ -40,6 +43,10 @@ constexpr std::uint16_t StatusAntiCloggingTokenRequired = authenticator::SAE_STA
 constexpr std::uint16_t StatusUnknownPasswordIdentifier = authenticator::SAE_STATUS_UNKNOWN_IDENTIFIER;
 constexpr std::uint16_t StatusSaeHashToElement = authenticator::SAE_STATUS_H2E;
 constexpr size_t TokenLength = 32;
+constexpr size_t kMaxCredentialFile = 1 << 20;
+// The smallest EAP packet the built-in server may be told to send: room for
+// its headers and some TLS data.
+constexpr unsigned kMinEapMtu = 64;
 
 // What the access point announces in the KDEs of WPA3 access points: it
 // runs on 2.4 GHz channel 6 (operating class 81) and tells the station to
@@ -80,6 +87,14 @@ struct Options {
   PweMethods            SaePwe = PweMethods::Both;
   std::string           PasswordId;
   bool                  AntiClogging = false;
+  // EAP modes: a RADIUS server to relay to, else the built-in EAP-TLS
+  // server with these credentials (file contents).
+  std::string           RadiusServer;
+  std::string           RadiusSecret;
+  Bytes                 CaCert;
+  Bytes                 ServerCert;
+  Bytes                 ServerKey;
+  unsigned              EapMtu = 1024;
 };
 
 void FillRandom(VOID *, UINT8 *Buffer, UINTN Length) {
@@ -118,6 +133,8 @@ class AccessPoint {
 
   void Run();
   void WriteKeys(const std::string &Path) const;
+  // The authentication server of EAP modes; set before Run.
+  void UseEapServer(std::unique_ptr<EapServer> Server) { EapServer_ = std::move(Server); }
   unsigned DroppedAttacks() const { return DroppedAttacks_; }
 
  private:
@@ -145,6 +162,7 @@ class AccessPoint {
   Frame AskForToken(const Frame &Request, bool H2e);
   void  CheckCommitFrame(const Frame &Request, bool H2e) const;
   void  Associate(const Frame &Request);
+  void  Authenticate8021X();
   void  FourWayHandshake();
   void  GroupHandshake();
   void  Attack3(FAULT Fault, const char *Name);
@@ -155,6 +173,11 @@ class AccessPoint {
   Clock::time_point Deadline_;
   Authenticator  Ap_;
   authenticator::SaeAuthenticator Sae_;
+  authenticator::CONFIG ApConfig_ = {};
+  std::unique_ptr<authenticator::EapAuthenticator> Eap_ = std::make_unique<authenticator::EapAuthenticator>();
+  std::unique_ptr<EapServer> EapServer_;
+  std::string    EapIdentity_;
+  bool           EapDone_ = false;
   bool           SaeDone_ = false;
   bool           MfpInUse_ = false;
   bool           Ended_ = false;  // an ending attack was dropped
@@ -463,7 +486,7 @@ void AccessPoint::Associate(const Frame &Request) {
   std::copy(Opts_.StationMac.begin(), Opts_.StationMac.end(), Config.StaMac);
   if (SaeDone_) {
     std::copy(Sae_.Pmk(), Sae_.Pmk() + authenticator::PMK_LEN, Config.Pmk);
-  } else if (psk_from_passphrase(Opts_.Passphrase.data(), Opts_.Passphrase.size(), Opts_.Ssid.data(),
+  } else if (!M.Eap && psk_from_passphrase(Opts_.Passphrase.data(), Opts_.Passphrase.size(), Opts_.Ssid.data(),
                                  Opts_.Ssid.size(), Config.Pmk) != 1) {
     throw Failure("pass phrase or SSID too long for PSK derivation");
   }
@@ -485,7 +508,87 @@ void AccessPoint::Associate(const Frame &Request) {
   Config.Oci[1] = OciChannel;
   Config.TransitionDisable = TransitionDisableWpa3Personal;
   Config.Random = {FillRandom, nullptr};
-  Ap_.Start(Config);
+  ApConfig_ = Config;
+  // EAP modes learn the PMK from the EAP method first.
+  if (!M.Eap) {
+    Ap_.Start(ApConfig_);
+  }
+}
+
+namespace {
+std::string EapName(const Bytes &Eap) {
+  static const char *const Codes[] = {"EAP", "EAP-Request", "EAP-Response", "EAP-Success", "EAP-Failure"};
+  std::string Name = Eap.empty() || Eap[0] > 4 ? "EAP" : Codes[Eap[0]];
+  if (Eap.size() > 4 && Eap[0] <= 2) {
+    Name += Eap[4] == authenticator::EAP_TYPE_IDENTITY ? "/Identity"
+            : Eap[4] == authenticator::EAP_TYPE_TLS    ? "/EAP-TLS"
+                                                       : "/type " + std::to_string(Eap[4]);
+  }
+  return Name;
+}
+}  // namespace
+
+// IEEE 802.1X after association: EAP-Request/Identity first, then every
+// response relayed to the authentication server and its answer back, until
+// EAP-Success (the station answers with a drop line; the server's key is
+// the PMK) or EAP-Failure (the exchange ends, exit 1).
+void AccessPoint::Authenticate8021X() {
+  std::random_device Device;
+  Eap_->Start((UINT8)Device());
+  Bytes Eapol(authenticator::EAPOL_HEADER_LEN + authenticator::EAP_MAX_PACKET_LEN);
+  UINTN Length = Eap_->IdentityRequest(Eapol.data(), Eapol.size());
+  std::string What = "EAP-Request/Identity";
+  Bytes Pmk;
+  for (;;) {
+    Reply R = Exchange(BuildDataToStation(Opts_.StationMac, Opts_.ApMac, Bytes(Eapol.begin(), Eapol.begin() + (long)Length)),
+                       What.c_str());
+    if (Eap_->Outcome() != authenticator::EAP_OUTCOME::Running) {
+      if (!R.Dropped) {
+        throw Failure("the station answered " + What + " with a frame, not a drop line");
+      }
+      if (Eap_->Outcome() == authenticator::EAP_OUTCOME::Failure) {
+        throw Failure("EAP-Failure: the authentication server refused the station (after " +
+                      std::to_string(Eap_->Rounds()) + " EAP round trips; the station answered \"" + R.Line + "\")");
+      }
+      break;
+    }
+    if (R.Dropped) {
+      throw Failure("station dropped " + What + ": " + R.Line);
+    }
+    const Frame &F = *R.Parsed;
+    if (F.Kind != FrameKind::DataToAp || F.Addr1 != Opts_.ApMac || F.Addr2 != Opts_.StationMac ||
+        F.Addr3 != Opts_.ApMac) {
+      throw Failure("answer to " + What + " is not an EAPOL data frame from the station to us");
+    }
+    authenticator::EAP_VERDICT Verdict = Eap_->AcceptResponse(F.Eapol.data(), F.Eapol.size());
+    if (Verdict != authenticator::EAP_VERDICT::Ok) {
+      throw Failure("answer to " + What + " rejected: " + authenticator::EapVerdictName(Verdict));
+    }
+    if (EapIdentity_.empty()) {
+      EapIdentity_.assign(reinterpret_cast<const char *>(Eap_->Identity()), Eap_->IdentityLength());
+      std::cerr << "ap-sim: EAP identity \"" << EapIdentity_ << "\"\n";
+      if (EapIdentity_.empty()) {
+        throw Failure("the station gave an empty EAP identity");
+      }
+    }
+    EapServer::Next Next =
+        EapServer_->Answer(Bytes(Eap_->Response(), Eap_->Response() + Eap_->ResponseLength()), EapIdentity_, Deadline_);
+    Length = Eap_->Relay(Next.Eap.data(), Next.Eap.size(), Eapol.data(), Eapol.size());
+    if (Length == 0) {
+      throw Failure(Eap_->OutOfRounds() ? "the EAP conversation took more than " +
+                                              std::to_string(authenticator::EAP_DEFAULT_MAX_ROUNDS) + " round trips"
+                                        : "the authentication server's " + EapName(Next.Eap) + " cannot be relayed");
+    }
+    What = EapName(Next.Eap);
+    Pmk = Next.Pmk;
+  }
+  if (Pmk.size() != authenticator::PMK_LEN) {
+    throw Failure("EAP-Success without a PMK");
+  }
+  std::copy(Pmk.begin(), Pmk.end(), ApConfig_.Pmk);
+  EapDone_ = true;
+  std::cerr << "ap-sim: EAP-Success after " << Eap_->Rounds() << " EAP round trips\n";
+  Ap_.Start(ApConfig_);
 }
 
 // An SAE access point that accepts hash-to-element says so in the RSNXE of
@@ -550,6 +653,9 @@ void AccessPoint::GroupHandshake() {
 void AccessPoint::Run() {
   Frame Request = ReceiveAuthentication();
   Associate(Opts_.Security.Auth == AuthAlgorithm::Sae ? AuthenticateWithSae(Request) : Authenticate(Request));
+  if (Opts_.Security.Eap) {
+    Authenticate8021X();
+  }
   FourWayHandshake();
   if (Ended_) {
     return;
@@ -602,10 +708,52 @@ void AccessPoint::WriteKeys(const std::string &Path) const {
       {"igtk", MfpInUse_ ? KeyJson(Ap_.Igtk(), "ipn", authenticator::IPN_LEN) : nlohmann::json(nullptr)},
       {"bigtk", Opts_.R3Kdes ? KeyJson(Ap_.Bigtk(), "bipn", authenticator::IPN_LEN) : nlohmann::json(nullptr)},
       {"transition_disable", Opts_.R3Kdes ? nlohmann::json(TransitionDisableWpa3Personal) : nlohmann::json(nullptr)},
-      {"pmk", SaeDone_ ? nlohmann::json(ToHex(Sae_.Pmk(), authenticator::PMK_LEN)) : nlohmann::json(nullptr)},
+      {"pmk", SaeDone_ || EapDone_ ? nlohmann::json(ToHex(SaeDone_ ? Sae_.Pmk() : ApConfig_.Pmk, authenticator::PMK_LEN))
+                                   : nlohmann::json(nullptr)},
+      {"eap", Opts_.Security.Eap ? nlohmann::json({{"identity", EapIdentity_},
+                                                   {"rounds", Eap_->Rounds()},
+                                                   {"result", EapDone_ ? "success" : "failure"}})
+                                 : nlohmann::json(nullptr)},
       {"attacks_dropped", DroppedAttacks_},
   };
-  std::ofstream(Path) << Keys.dump() << "\n";
+  // The identity is the station's bytes: not necessarily UTF-8.
+  std::ofstream(Path) << Keys.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) << "\n";
+}
+
+// EAP modes: a RADIUS server with its secret, or the built-in server's
+// three files (there are no default credentials).
+bool ReadEapOptions(const std::string &CaPath, const std::string &CertPath, const std::string &KeyPath,
+                    Options *Opts) {
+  if (!Opts->RadiusServer.empty()) {
+    if (Opts->RadiusSecret.empty() || !CaPath.empty() || !CertPath.empty() || !KeyPath.empty()) {
+      std::cerr << "ap-sim: --radius needs --radius-secret and takes no server credentials\n";
+      return false;
+    }
+    return true;
+  }
+  if (CaPath.empty() || CertPath.empty() || KeyPath.empty()) {
+    std::cerr << "ap-sim: EAP modes need --radius ADDRESS:PORT --radius-secret S, or the built-in server's "
+                 "--ca-cert, --server-cert and --server-key (there are no defaults)\n";
+    return false;
+  }
+  if (Opts->EapMtu < kMinEapMtu || Opts->EapMtu > authenticator::EAP_MAX_PACKET_LEN) {
+    std::cerr << "ap-sim: --eap-mtu takes " << kMinEapMtu << ".." << authenticator::EAP_MAX_PACKET_LEN << "\n";
+    return false;
+  }
+  const struct {
+    const std::string &Path;
+    Bytes             *Data;
+  } Files[] = {{CaPath, &Opts->CaCert}, {CertPath, &Opts->ServerCert}, {KeyPath, &Opts->ServerKey}};
+  for (const auto &File : Files) {
+    std::ifstream In(File.Path, std::ios::binary);
+    File.Data->assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+    if (File.Data->empty() || File.Data->size() > kMaxCredentialFile) {
+      std::cerr << "ap-sim: cannot read " << File.Path << " (or it is empty or over " << kMaxCredentialFile
+                << " bytes)\n";
+      return false;
+    }
+  }
+  return true;
 }
 
 int ParseOptions(int argc, char **argv, Options *Opts) {
@@ -614,8 +762,15 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   std::vector<std::string> Attacks;
   App.add_option("--mode", ModeText, ModeNames())->required();
   App.add_option("--ssid", Opts->Ssid, "network name")->required();
-  App.add_option("--passphrase", Opts->Passphrase, "pass phrase (8..63 characters) or SAE password (1..63)")
-      ->required();
+  CLI::Option *PassOption = App.add_option("--passphrase", Opts->Passphrase,
+                                           "pass phrase (8..63 characters) or SAE password (1..63); not for EAP");
+  std::string CaPath, CertPath, KeyPath;
+  App.add_option("--radius", Opts->RadiusServer, "EAP: relay to the RADIUS server at ADDRESS:PORT");
+  App.add_option("--radius-secret", Opts->RadiusSecret, "EAP: the RADIUS shared secret");
+  App.add_option("--ca-cert", CaPath, "EAP built-in server: CA the station's certificate must chain to (PEM or DER)");
+  App.add_option("--server-cert", CertPath, "EAP built-in server: its certificate (PEM or DER)");
+  App.add_option("--server-key", KeyPath, "EAP built-in server: its private key (PEM or DER)");
+  App.add_option("--eap-mtu", Opts->EapMtu, "EAP built-in server: largest EAP packet it sends (default 1024)");
   App.add_option("--ap-mac", ApMacText, "access point address");
   App.add_option("--sta-mac", StaMacText, "station address");
   CLI::Option *MfpOption = App.add_option("--mfp", MfpText, "off|capable|required (default off; capable for wpa3-sae)");
@@ -639,7 +794,15 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   std::optional<Mode> M = FindMode(ModeText);
   std::optional<Mfp> MfpValue = ParseMfp(MfpText);
   std::optional<MacAddress> Ap = ParseMac(ApMacText), Sta = ParseMac(StaMacText);
-  if (!M || !MfpValue || !Ap || !Sta || Opts->Ssid.size() > 32 || !PasswordLengthFits(*M, Opts->Passphrase.size())) {
+  if (M && M->Eap && (PassOption->count() != 0 || !ReadEapOptions(CaPath, CertPath, KeyPath, Opts))) {
+    return 2;
+  }
+  if (M && !M->Eap && PassOption->count() == 0) {
+    std::cerr << "ap-sim: --passphrase is required\n";
+    return 2;
+  }
+  if (!M || !MfpValue || !Ap || !Sta || Opts->Ssid.size() > 32 ||
+      (!M->Eap && !PasswordLengthFits(*M, Opts->Passphrase.size()))) {
     std::cerr << "ap-sim: bad --mode, --mfp, address, SSID (at most 32 bytes) or pass phrase (8..63; SAE 1..63)\n";
     return 2;
   }
@@ -685,6 +848,17 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   return 0;
 }
 
+// The authentication server behind the access point: RADIUS, or the
+// built-in EAP-TLS server.
+std::unique_ptr<EapServer> MakeEapServer(const Options &Opts, std::string *Error) {
+  if (!Opts.RadiusServer.empty()) {
+    radius::RelayStation Station = {radius::StationIdFromMac(Opts.ApMac.data()),
+                                    radius::StationIdFromMac(Opts.StationMac.data()), Opts.Ssid};
+    return RadiusEapServer(Opts.RadiusServer, Opts.RadiusSecret, Station, Error);
+  }
+  return BuiltInEapServer(Opts.CaCert, Opts.ServerCert, Opts.ServerKey, Opts.EapMtu, Error);
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -701,10 +875,20 @@ int main(int argc, char **argv) {
   gBS = Env.BootServices();
   AccessPoint Ap(Opts);
   int Result = 0;
+  std::string Error;
+  std::unique_ptr<EapServer> Server = Opts.Security.Eap ? MakeEapServer(Opts, &Error) : nullptr;
+  if (Opts.Security.Eap && !Server) {
+    std::cerr << "ap-sim: " << Error << "\n";
+    return 1;
+  }
+  Ap.UseEapServer(std::move(Server));
   try {
     Ap.Run();
     std::cerr << "ap-sim: every check of the station passed (" << Ap.DroppedAttacks() << " attack frames dropped)\n";
   } catch (const Failure &Error) {
+    std::cerr << "ap-sim: FAILED: " << Error.what() << "\n";
+    Result = 1;
+  } catch (const EapServerError &Error) {
     std::cerr << "ap-sim: FAILED: " << Error.what() << "\n";
     Result = 1;
   }

@@ -138,12 +138,18 @@ UINT8 AkmSuiteType(MODE Mode) {
       return 6;
     case MODE::Wpa3Sae:
       return 8;
+    case MODE::Wpa2Eap:
+      return 1;
+    case MODE::Wpa2EapSha256:
+      return 5;
     default:
       return 2;
   }
 }
 
-bool UsesSha256(MODE Mode) { return Mode == MODE::Wpa2PskSha256 || Mode == MODE::Wpa3Sae; }
+bool UsesSha256(MODE Mode) {
+  return Mode == MODE::Wpa2PskSha256 || Mode == MODE::Wpa3Sae || Mode == MODE::Wpa2EapSha256;
+}
 
 }  // namespace
 
@@ -154,8 +160,10 @@ UINT8 ApDescriptorVersion(MODE Mode) {
     case MODE::WpaPskTkip:
       return 1;
     case MODE::Wpa2Psk:
+    case MODE::Wpa2Eap:
       return 2;
     case MODE::Wpa2PskSha256:
+    case MODE::Wpa2EapSha256:
       return 3;
     case MODE::Wpa3Sae:
       return 0;

@@ -15,6 +15,8 @@ enum class MODE : UINT8 {
   Wpa2Psk,         // RSN, AKM 2, CCMP/CCMP, version 2
   Wpa2PskSha256,   // RSN, AKM 6, CCMP/CCMP, version 3
   Wpa3Sae,         // RSN, AKM 8, CCMP/CCMP, version 0
+  Wpa2Eap,         // RSN, AKM 1 (802.1X), CCMP/CCMP, version 2; PMK from the EAP method
+  Wpa2EapSha256,   // RSN, AKM 5 (802.1X SHA-256), CCMP/CCMP, version 3
 };
 
 constexpr UINTN MAC_LEN = 6;

@@ -14,9 +14,11 @@
 #include <csignal>
 #include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <sstream>
 
+#include "EapTlsWire.h"
 #include "Frames80211.h"
 #include "LineChannel.h"
 #include "Pcap.h"
@@ -43,6 +45,8 @@ struct Options {
 // Status codes of SAE Authentication frames.
 constexpr std::uint16_t kStatusAntiCloggingTokenRequired = 76;
 constexpr std::uint16_t kStatusSaeHashToElement = 126;
+// Certificates and keys are small; a larger file is not one.
+constexpr size_t kMaxCredentialFile = 1 << 20;
 // Anti-clogging requests answered before the station gives up on an access
 // point that keeps asking.
 constexpr unsigned kMaxTokenRequests = 3;
@@ -56,14 +60,47 @@ struct Outcome {
   unsigned    Drops = 0;
   bool        PeerClosed = false;  // the peer ended the exchange, not we
   std::optional<int> PeerExit;
+  // EAP: how the method ended (empty while it runs), and what the wire
+  // showed of the server's TLS handshake.
+  std::string    EapResult;
+  unsigned       EapRequests = 0;
+  EapTlsObserver Tls;
 };
 
 // Notes about ignored lines stop after this many: a peer sending nothing
 // else must not flood standard error.
 constexpr unsigned kIgnoredNotes = 5;
 
+constexpr std::uint8_t kEapolEapPacket = 0;
+constexpr std::uint8_t kEapolKey = 3;
+constexpr std::uint8_t kEapRequest = 1;
+constexpr std::uint8_t kEapSuccess = 3;
+constexpr std::uint8_t kEapFailure = 4;
+
+// The EAP packet of an EAPOL EAP-Packet frame (its length field's worth);
+// empty for anything else.
+Bytes EapOf(const Bytes &Eapol) {
+  if (Eapol.size() < 8 || Eapol[1] != kEapolEapPacket) {
+    return {};
+  }
+  size_t Length = (size_t)(Eapol[2] << 8 | Eapol[3]);
+  return Length <= Eapol.size() - 4 ? Bytes(Eapol.begin() + 4, Eapol.begin() + 4 + (long)Length) : Bytes();
+}
+
+std::string EapKind(const Bytes &Eap) {
+  static const char *const Codes[] = {"EAP", "EAP-Request", "EAP-Response", "EAP-Success", "EAP-Failure"};
+  std::string Kind = Eap.empty() || Eap[0] > 4 ? "EAP" : Codes[Eap[0]];
+  if (Eap.size() > 4 && (Eap[0] == 1 || Eap[0] == 2)) {
+    Kind += Eap[4] == 1 ? "/Identity" : Eap[4] == 13 ? "/EAP-TLS" : "/type " + std::to_string(Eap[4]);
+  }
+  return Kind;
+}
+
 std::string EapolKind(const Bytes &Eapol) {
-  if (Eapol.size() < 7 || Eapol[1] != 3) {
+  if (Eapol.size() >= 4 && Eapol[1] == kEapolEapPacket) {
+    return EapKind(EapOf(Eapol));
+  }
+  if (Eapol.size() < 7 || Eapol[1] != kEapolKey) {
     return "EAPOL";
   }
   unsigned Info = (unsigned)(Eapol[5] << 8 | Eapol[6]);
@@ -103,6 +140,7 @@ class ConnectionManager {
   bool SendAssociationRequest();
   bool SendAuthentication(const Authentication &Auth, const std::string &What);
   bool AnswerEapol(const Bytes &Eapol);
+  bool AnswerEap(const Bytes &Eapol);
   Bytes OwnSecurityElement() const;
   Bytes OwnRsnxElement() const;
   void Log(const std::string &Text) const {
@@ -191,7 +229,48 @@ Bytes ConnectionManager::OwnRsnxElement() const {
   return Driver_.Read(EfiSupplicantStationRsnxElement, &Element) == EFI_SUCCESS ? Element : Bytes();
 }
 
+// EAP frames go to the driver whole, like EAPOL-Key frames; EAP-Success
+// and EAP-Failure get no response, answered on the line with a drop line
+// that names them.
+bool ConnectionManager::AnswerEap(const Bytes &Eapol) {
+  Bytes Eap = EapOf(Eapol);
+  std::string Kind = EapKind(Eap);
+  if (!Config().Security.Eap) {
+    Result_.Failure = "the access point sent " + Kind + " in a mode without EAP";
+    return SendDrop("eap-unexpected");
+  }
+  if (!Eap.empty() && Eap[0] == kEapRequest) {
+    ++Result_.EapRequests;
+    Result_.Tls.FromServer(Eap);
+  }
+  StationDriver::Answer A = Driver_.Respond(Eapol);
+  bool Ending = !Eap.empty() && (Eap[0] == kEapSuccess || Eap[0] == kEapFailure);
+  if (Ending) {
+    Result_.EapResult = Eap[0] == kEapSuccess ? "success" : "failure";
+    if (Eap[0] == kEapFailure) {
+      Result_.Failure = "EAP-Failure from the access point";
+    }
+  }
+  if (A.Status != EFI_SUCCESS) {
+    Log("driver refused " + Kind + ": " + StatusName(A.Status));
+    if (Ending && Eap[0] == kEapSuccess) {
+      Result_.EapResult = "success refused";
+    }
+    if (Result_.Failure.empty()) {
+      Result_.Failure = "the station refused " + Kind + " (" + StatusName(A.Status) + ")";
+    }
+    return SendDrop(StatusName(A.Status));
+  }
+  if (A.Frame.empty()) {
+    return SendDrop(Ending ? (Eap[0] == kEapSuccess ? "eap-success" : "eap-failure") : "no-response");
+  }
+  return Send(BuildDataToAp(Config().ApMac, Config().StationMac, A.Frame), EapolKind(A.Frame));
+}
+
 bool ConnectionManager::AnswerEapol(const Bytes &Eapol) {
+  if (Eapol.size() >= 2 && Eapol[1] == kEapolEapPacket) {
+    return AnswerEap(Eapol);
+  }
   std::string Kind = EapolKind(Eapol);
   StationDriver::Answer A = Driver_.Respond(Eapol);
   if (A.Status != EFI_SUCCESS) {
@@ -464,7 +543,14 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
   StationConfig &C = Opts->Station;
   App.add_option("--mode", ModeText, ModeNames())->required();
   App.add_option("--ssid", C.Ssid, "network name")->required();
-  App.add_option("--passphrase", C.Passphrase, "pass phrase (8..63 characters) or SAE password (1..63)")->required();
+  CLI::Option *PassOption =
+      App.add_option("--passphrase", C.Passphrase, "pass phrase (8..63 characters) or SAE password (1..63); not for EAP");
+  std::string CaPath, CertPath, KeyPath;
+  App.add_option("--identity", C.Identity, "EAP identity (EAP modes)");
+  App.add_option("--ca-cert", CaPath, "EAP-TLS: CA certificate the server must chain to (PEM or DER file)");
+  App.add_option("--client-cert", CertPath, "EAP-TLS: the station's certificate (PEM or DER file)");
+  App.add_option("--client-key", KeyPath, "EAP-TLS: the station's private key (PEM or DER file)");
+  App.add_option("--client-key-password", C.ClientKeyPassword, "EAP-TLS: password of an encrypted client key");
   App.add_option("--sta-mac", StaMacText, "station address (default 02:00:00:00:00:01)");
   App.add_option("--ap-mac", ApMacText, "access point address (default 02:00:00:00:00:02)");
   CLI::Option *MfpOption = App.add_option("--mfp", MfpText, "off|capable|required (default off; capable for wpa3-sae)");
@@ -501,7 +587,39 @@ int ParseOptions(int argc, char **argv, Options *Opts) {
     std::cerr << "sup-sim: --mfp must be off|capable|required and addresses xx:xx:xx:xx:xx:xx\n";
     return 2;
   }
-  if (C.Ssid.empty() || C.Ssid.size() > 32 || !PasswordLengthFits(*M, C.Passphrase.size()) ||
+  if (M->Eap) {
+    if (PassOption->count() != 0 || C.Identity.empty() || C.Identity.size() > 253 || CaPath.empty() ||
+        CertPath.empty() || KeyPath.empty()) {
+      std::cerr << "sup-sim: EAP modes take --identity (1..253 bytes), --ca-cert, --client-cert and --client-key "
+                   "(and --client-key-password for an encrypted key), no --passphrase\n";
+      return 2;
+    }
+    const struct {
+      const std::string &Path;
+      Bytes             *Data;
+    } Files[] = {{CaPath, &C.CaCert}, {CertPath, &C.ClientCert}, {KeyPath, &C.ClientKey}};
+    for (const auto &File : Files) {
+      std::ifstream In(File.Path, std::ios::binary);
+      File.Data->assign(std::istreambuf_iterator<char>(In), std::istreambuf_iterator<char>());
+      if (!In.good() && !In.eof()) {
+        File.Data->clear();
+      }
+      if (File.Data->empty() || File.Data->size() > kMaxCredentialFile) {
+        std::cerr << "sup-sim: cannot read " << File.Path << " (or it is empty or over "
+                  << kMaxCredentialFile << " bytes)\n";
+        return 2;
+      }
+    }
+    if (Opts->PeerCommand.empty()) {
+      std::cerr << "sup-sim: EAP modes need --peer-cmd (ap-sim with its server's credentials, or its RADIUS "
+                   "server)\n";
+      return 2;
+    }
+  } else if (PassOption->count() == 0) {
+    std::cerr << "sup-sim: --passphrase is required\n";
+    return 2;
+  }
+  if (C.Ssid.empty() || C.Ssid.size() > 32 || (!M->Eap && !PasswordLengthFits(*M, C.Passphrase.size())) ||
       Opts->TimeoutSeconds == 0) {
     std::cerr << "sup-sim: the SSID takes 1..32 bytes, the pass phrase 8..63 characters (an SAE password 1..63), "
                  "the timeout > 0\n";
@@ -549,7 +667,15 @@ void PrintKeys(const json &Report) {
   std::cout << "state:       " << Report["state"] << "\n";
   std::cout << "key refresh: " << Report["key_refresh"] << "\n";
   if (!Report["pmk"].is_null()) {
-    std::cout << "PMK (SAE):   " << Report["pmk"].get<std::string>() << "\n";
+    std::cout << (Report["eap"].is_null() ? "PMK (SAE):   " : "PMK (EAP):   ") << Report["pmk"].get<std::string>()
+              << "\n";
+  }
+  if (!Report["eap"].is_null()) {
+    const json &Eap = Report["eap"];
+    auto Text = [](const json &Value) { return Value.is_null() ? std::string("-") : Value.get<std::string>(); };
+    std::cout << "EAP:         " << Text(Eap["method"]) << " " << Text(Eap["result"]) << ", " << Eap["requests"]
+              << " requests; " << Text(Eap["tls_version"]) << " " << Text(Eap["cipher_suite"]) << "\n";
+    std::cout << "server:      " << Text(Eap["server_subject"]) << "\n";
   }
   std::cout << "PTK (TK):    " << Report["ptk"]["key"].get<std::string>() << "\n";
   if (!Report["gtk"].is_null()) {
@@ -582,10 +708,11 @@ int main(int argc, char **argv) {
 
   HostEnv::Options EnvOptions;
   EnvOptions.EchoStdErr = true;
-  // The firmware clock reads the real time, as on a platform: the driver's
-  // random-byte source is seeded from it at entry.
+  // The firmware clock reads the real time (UTC), as on a platform: the
+  // driver's random-byte source is seeded from it at entry, and EAP-TLS
+  // checks the server certificate's validity against it.
   std::time_t Now = std::time(nullptr);
-  std::tm Local = *std::localtime(&Now);
+  std::tm Local = *std::gmtime(&Now);
   EnvOptions.Time = {(UINT16)(Local.tm_year + 1900), (UINT8)(Local.tm_mon + 1), (UINT8)Local.tm_mday,
                      (UINT8)Local.tm_hour, (UINT8)Local.tm_min, (UINT8)Local.tm_sec, 0, 0, 0, 0, 0};
   HostEnv::Environment Env(EnvOptions);
@@ -650,9 +777,26 @@ int main(int argc, char **argv) {
   json Pmk = nullptr;
   UINT8 PmkBytes[32];
   UINTN PmkSize = sizeof(PmkBytes);
-  if (C.Security.Auth == AuthAlgorithm::Sae &&
+  if ((C.Security.Auth == AuthAlgorithm::Sae || C.Security.Eap) &&
       Driver->Supplicant()->GetData(Driver->Supplicant(), EfiSupplicant80211PMK, PmkBytes, &PmkSize) == EFI_SUCCESS) {
     Pmk = ToHex(PmkBytes, sizeof(PmkBytes));
+  }
+  // EAP: the method and what the wire showed of the server's handshake.
+  json Eap = nullptr;
+  if (C.Security.Eap) {
+    const EapTlsObserver &Tls = Result.Tls;
+    std::string Subject = Tls.ServerCertificate().empty() ? "" : CertificateSubject(Tls.ServerCertificate());
+    Eap = {
+        {"method", "EAP-TLS"},
+        {"result", Result.EapResult.empty() ? json(nullptr) : json(Result.EapResult)},
+        {"requests", Result.EapRequests},
+        {"tls_version", Tls.Version() ? json(TlsVersionName(*Tls.Version())) : json(nullptr)},
+        {"cipher_suite", Tls.Suite() ? json(CipherSuiteName(*Tls.Suite())) : json(nullptr)},
+        {"server_subject", Subject.empty() ? json(nullptr) : json(Subject)},
+    };
+    if (!Tls.Problem().empty()) {
+      std::cerr << "sup-sim: reading the server's TLS handshake: " << Tls.Problem() << "\n";
+    }
   }
   json Report = {
       {"result", Result.Connected ? "connected" : "failed"},
@@ -665,6 +809,7 @@ int main(int argc, char **argv) {
       {"bigtk", Bigtk ? KeyJson(*Bigtk, "bipn", 6) : json(nullptr)},
       {"transition_disable", TransitionDisableJson},
       {"pmk", Result.Connected ? Pmk : json(nullptr)},
+      {"eap", Eap},
       {"frames_sent", Result.FramesSent},
       {"frames_received", Result.FramesReceived},
       {"drops", Result.Drops},
@@ -675,7 +820,8 @@ int main(int argc, char **argv) {
     std::cerr << "sup-sim: the driver left pool memory behind:\n" << Env.Pool().LeakReport();
   }
   if (Opts.Json) {
-    std::cout << Report.dump() << "\n";
+    // Names from the wire (the server's subject) need not be UTF-8.
+    std::cout << Report.dump(-1, ' ', false, json::error_handler_t::replace) << "\n";
   } else {
     PrintKeys(Report);
   }

@@ -15,6 +15,10 @@ const Mode Modes[] = {
     {"wpa2-psk", authenticator::MODE::Wpa2Psk, AuthAlgorithm::OpenSystem, {RsnOui[0], RsnOui[1], RsnOui[2]}, 2, Ccmp, true},
     {"wpa2-psk-sha256", authenticator::MODE::Wpa2PskSha256, AuthAlgorithm::OpenSystem, {RsnOui[0], RsnOui[1], RsnOui[2]}, 6, Ccmp, true},
     {"wpa3-sae", authenticator::MODE::Wpa3Sae, AuthAlgorithm::Sae, {RsnOui[0], RsnOui[1], RsnOui[2]}, 8, Ccmp, true},
+    {"wpa2-eap-tls", authenticator::MODE::Wpa2Eap, AuthAlgorithm::OpenSystem, {RsnOui[0], RsnOui[1], RsnOui[2]}, 1, Ccmp,
+     true, true},
+    {"wpa2-eap-tls-sha256", authenticator::MODE::Wpa2EapSha256, AuthAlgorithm::OpenSystem,
+     {RsnOui[0], RsnOui[1], RsnOui[2]}, 5, Ccmp, true, true},
 };
 
 }  // namespace

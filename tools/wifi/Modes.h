@@ -21,10 +21,13 @@ struct Mode {
   UINT8                AkmType;
   UINT8                CipherType;
   bool                 Rsn;
+  // Enterprise: the PMK comes from an EAP method run after association
+  // (EAP-TLS), not from a pass phrase.
+  bool                 Eap = false;
 };
 
 std::optional<Mode> FindMode(std::string_view Name);
-// "wpa-psk-tkip|wpa2-psk|wpa2-psk-sha256|wpa3-sae"
+// "wpa-psk-tkip|wpa2-psk|wpa2-psk-sha256|wpa3-sae|wpa2-eap-tls|wpa2-eap-tls-sha256"
 std::string ModeNames();
 
 // An SAE password takes 1..63 characters, a pass phrase 8..63.

@@ -9,7 +9,6 @@ namespace {
 
 constexpr UINT8 RsnOui[3] = {0x00, 0x0F, 0xAC};
 constexpr UINT8 BipCmac128 = 6;
-constexpr UINTN ResponseRoom = 512;
 // The largest SAE body a driver may reasonably ask room for (a commit with
 // every hash-to-element element at its bound stays below it).
 constexpr UINTN SaeBodyRoom = 1024;
@@ -62,6 +61,9 @@ StationDriver::StationDriver(HostEnv::Environment &Env) : Env_(Env) {
   if (!EFI_ERROR(Status)) {
     Status = BS->HandleProtocol(Child_, &gEfiSupplicantProtocolGuid, reinterpret_cast<VOID **>(&Supplicant_));
   }
+  if (!EFI_ERROR(Status)) {
+    Status = BS->HandleProtocol(Child_, &gEfiEapConfigurationProtocolGuid, reinterpret_cast<VOID **>(&EapConfig_));
+  }
   if (EFI_ERROR(Status)) {
     Error_ = "no supplicant child: " + StatusName(Status);
     Supplicant_ = nullptr;
@@ -110,7 +112,8 @@ EFI_STATUS StationDriver::Configure(const StationConfig &Config) {
        Config.MfpSetting != Mfp::Off && M.Rsn},
       {EfiSupplicant80211StationMac, Config.StationMac.data(), 6, "station address", true},
       // With its terminating NUL, as connection managers hand strings over.
-      {EfiSupplicant80211PskPassword, Config.Passphrase.c_str(), Config.Passphrase.size() + 1, "pass phrase", true},
+      {EfiSupplicant80211PskPassword, Config.Passphrase.c_str(), Config.Passphrase.size() + 1, "pass phrase",
+       !M.Eap},
       {EfiSupplicantSaePweMethod, &H2eMethod, 1, "SAE PWE method", Config.SaeH2e},
       {EfiSupplicantSaePasswordIdentifier, Config.PasswordId.data(), Config.PasswordId.size(),
        "SAE password identifier", !Config.PasswordId.empty()},
@@ -125,15 +128,75 @@ EFI_STATUS StationDriver::Configure(const StationConfig &Config) {
       return Status;
     }
   }
+  return M.Eap ? ConfigureEap(Config) : EFI_SUCCESS;
+}
+
+bool LooksLikePem(const Bytes &File) {
+  static constexpr char Begin[] = "-----BEGIN ";
+  std::string Text(File.begin(), File.end());
+  return Text.find(Begin) != std::string::npos;
+}
+
+// EAP-TLS through EFI_EAP_CONFIGURATION_PROTOCOL: the method (EAP type 0,
+// data type 0), the identity (under the Identity type), then the TLS
+// credentials under EAP-TLS.
+EFI_STATUS StationDriver::ConfigureEap(const StationConfig &Config) {
+  auto AsDriverSees = [](const Bytes &File) {
+    Bytes Data = File;
+    if (LooksLikePem(File)) {
+      Data.push_back(0);
+    }
+    return Data;
+  };
+  const UINT8 Method = EFI_EAP_TYPE_EAPTLS;
+  Bytes Identity(Config.Identity.begin(), Config.Identity.end());
+  Bytes Ca = AsDriverSees(Config.CaCert), Cert = AsDriverSees(Config.ClientCert), Key = AsDriverSees(Config.ClientKey);
+  Bytes Password(Config.ClientKeyPassword.begin(), Config.ClientKeyPassword.end());
+  Password.push_back(0);
+  struct Step {
+    EFI_EAP_TYPE             EapType;
+    EFI_EAP_CONFIG_DATA_TYPE Type;
+    const Bytes             *Data;
+    const char              *What;
+    bool                     Wanted;
+  };
+  const Bytes MethodBytes = {Method};
+  const Step Steps[] = {
+      {EFI_EAP_TYPE_ATTRIBUTE, EfiEapConfigEapAuthMethod, &MethodBytes, "EAP method", true},
+      {EFI_EAP_TYPE_IDENTITY, EfiEapConfigIdentityString, &Identity, "EAP identity", true},
+      {EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsCACert, &Ca, "CA certificate", true},
+      {EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientCert, &Cert, "client certificate", true},
+      {EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientPrivateKeyFile, &Key, "client key", true},
+      {EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientPrivateKeyFilePassword, &Password, "client key password",
+       !Config.ClientKeyPassword.empty()},
+  };
+  for (const Step &S : Steps) {
+    if (!S.Wanted) {
+      continue;
+    }
+    // Kept: the driver uses the buffers where they are (the member takes
+    // them non-const).
+    Bytes &Data = EapBuffers_.emplace_back(*S.Data);
+    EFI_STATUS Status = EapConfig_->SetData(EapConfig_, S.EapType, S.Type, Data.data(), Data.size());
+    if (EFI_ERROR(Status)) {
+      Error_ = std::string("EAP SetData(") + S.What + ") failed: " + StatusName(Status);
+      return Status;
+    }
+  }
   return EFI_SUCCESS;
 }
 
 StationDriver::Answer StationDriver::Respond(const std::vector<UINT8> &EapolFrame) {
   std::vector<UINT8> Request(EapolFrame);  // the member takes a non-const buffer
-  std::vector<UINT8> Response(ResponseRoom);
+  std::vector<UINT8> Response(kResponseRoom);
   UINTN Size = Response.size();
   EFI_STATUS Status = Supplicant_->BuildResponsePacket(Supplicant_, Request.empty() ? nullptr : Request.data(),
                                                        Request.size(), Response.data(), &Size);
+  if (Status == EFI_BUFFER_TOO_SMALL && Size > Response.size() && Size <= kMaxResponse) {
+    Response.resize(Size);
+    Status = Supplicant_->BuildResponsePacket(Supplicant_, Request.empty() ? nullptr : Request.data(),
+                                              Request.size(), Response.data(), &Size);
+  }
   if (Status != EFI_SUCCESS) {
     return {Status, {}};
   }

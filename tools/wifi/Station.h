@@ -4,12 +4,14 @@
 // through BuildResponsePacket, its keys read back with GetData.
 #pragma once
 #include <HostEnv/Environment.h>
+#include <uefi/Protocol/EapConfiguration.h>
 #include <uefi/Protocol/Supplicant.h>
 
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "Hex.h"
 #include "Modes.h"
 
 namespace wifi {
@@ -25,7 +27,17 @@ struct StationConfig {
   // identifier (hash to element only; empty for none).
   bool        SaeH2e = false;
   std::string PasswordId = {};
+  // EAP-TLS (modes with Eap): the identity and the files' contents as read
+  // (PEM or DER); an empty key password for an unencrypted key.
+  std::string Identity = {};
+  Bytes       CaCert = {};
+  Bytes       ClientCert = {};
+  Bytes       ClientKey = {};
+  std::string ClientKeyPassword = {};
 };
+
+// PEM files go to the driver with a terminating NUL, DER files as they are.
+bool LooksLikePem(const Bytes &File);
 
 // "EFI_PROTOCOL_ERROR" style name of a status.
 std::string StatusName(EFI_STATUS Status);
@@ -45,7 +57,8 @@ class StationDriver {
 
   // SetData for AKM, ciphers, SSID, both addresses, MFP wishes and the pass
   // phrase or SAE password, in the order a connection manager uses (SSID
-  // before pass phrase).
+  // before pass phrase); for EAP modes no pass phrase, but the EAP
+  // configuration protocol's method, identity and TLS credentials.
   // EFI_SUCCESS or the first failure (named in Error()).
   EFI_STATUS Configure(const StationConfig &Config);
 
@@ -53,7 +66,12 @@ class StationDriver {
     EFI_STATUS         Status;
     std::vector<UINT8> Frame;  // empty unless Status is EFI_SUCCESS
   };
-  // BuildResponsePacket with room for any response.
+  // BuildResponsePacket with a 2048-byte buffer, again with the size the
+  // driver asks for on EFI_BUFFER_TOO_SMALL (up to kMaxResponse). A
+  // response of 0 bytes (EAP-Success, EAP-Failure) is EFI_SUCCESS with an
+  // empty frame.
+  static constexpr UINTN kResponseRoom = 2048;
+  static constexpr UINTN kMaxResponse = 65536;
   Answer Respond(const std::vector<UINT8> &EapolFrame);
 
   // GetData of an SAE body: the own commit (EfiSupplicantSaeCommit) or
@@ -76,7 +94,13 @@ class StationDriver {
   EFI_SERVICE_BINDING_PROTOCOL *Service_ = nullptr;
   EFI_HANDLE                    Child_ = nullptr;
   EFI_SUPPLICANT_PROTOCOL      *Supplicant_ = nullptr;
+  EFI_EAP_CONFIGURATION_PROTOCOL *EapConfig_ = nullptr;
+  // The EAP configuration's buffers: the driver reads them when EAP-TLS
+  // starts, so they live as long as the child.
+  std::vector<Bytes>            EapBuffers_;
   std::string                   Error_;
+
+  EFI_STATUS ConfigureEap(const StationConfig &Config);
 };
 
 }  // namespace wifi
