@@ -1,10 +1,12 @@
-// EAP-TLS inside the firmware: a child of the enterprise driver runs whole
-// EAP-TLS exchanges against an EAP-TLS server compiled into the test
-// application (mbedtls's TLS 1.2 server with its own EAP framing, written
-// from RFC 3748 / RFC 5216), then the 4-way and group handshakes against the
-// authenticator with the PMK the server derived. Also: a server from another
-// CA is refused, and EAP-Success before the handshake finished gives no key.
-// Only the enterprise driver runs it; checks are named "eap-tls.*".
+// WPA2-Enterprise inside the firmware: the test application plays the access
+// point (the EAP authenticator, the built-in EAP-TLS server with the embedded
+// test certificates, then the key handshakes) against a child of the loaded
+// driver, through its protocols only. One connection per 802.1X AKM, each
+// with EAP-TLS fragments both ways; then a re-authentication against a
+// server certificate of another CA, which the station must refuse without
+// losing its keys. Checks "eap-tls.<case>.*" and "handshake.eap-tls-<case>.*".
+// A driver that does not list the 802.1X AKMs, or EAP-TLS among its EAP
+// methods (the personal-only image), gets an INFO line and no checks.
 #pragma once
 #include "EfiTest.h"
 

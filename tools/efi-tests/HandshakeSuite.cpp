@@ -6,7 +6,6 @@
 
 #include "SuiteSupport.h"
 #include "crypto/Kdf.h"
-#include "crypto/Sha256.h"
 
 namespace {
 
@@ -19,29 +18,6 @@ constexpr UINT8 ApMac[6] = {0x02, 0x00, 0x00, 0x00, 0x00, 0x02};
 constexpr CHAR8 Ssid[] = "OvmfNet";
 constexpr CHAR8 Passphrase[] = "firmware pass phrase";
 constexpr UINT8 Ccmp = 4;
-
-// The test access point's nonces and keys: SHA-256 over a seed from the
-// clock and a counter. Unpredictability does not matter here, only that
-// every run and every draw differs.
-struct TEST_RANDOM {
-  UINT8  Seed[16];
-  UINT64 Counter;
-};
-
-VOID FillTestRandom(VOID *Context, UINT8 *Buffer, UINTN Length) {
-  auto *State = static_cast<TEST_RANDOM *>(Context);
-  while (Length > 0) {
-    ++State->Counter;
-    const UINT8 *Parts[] = {State->Seed, reinterpret_cast<const UINT8 *>(&State->Counter)};
-    const UINTN Lengths[] = {sizeof(State->Seed), sizeof(State->Counter)};
-    UINT8 Block[SHA256_DIGEST_SIZE];
-    sha256_digest_vec(2, Parts, Lengths, Block);
-    UINTN Take = Length < sizeof(Block) ? Length : sizeof(Block);
-    CopyMem(Buffer, Block, Take);
-    Buffer += Take;
-    Length -= Take;
-  }
-}
 
 struct HANDSHAKE_CASE {
   const CHAR8        *Name;
@@ -62,12 +38,7 @@ class HandshakeRun {
  public:
   HandshakeRun(TestReporter &Report, const TestChild &Child, const HANDSHAKE_CASE &Case,
                const UINT8 *StaMac = StationMac, const UINT8 *ApAddress = ApMac)
-      : Report_(Report), Child_(Child), Case_(Case), StaMac_(StaMac), ApMac_(ApAddress) {
-    ZeroMem(&Random_, sizeof(Random_));
-    EFI_TIME Now = {};
-    gRT->GetTime(&Now, nullptr);
-    CopyMem(Random_.Seed, &Now, sizeof(Random_.Seed));
-  }
+      : Report_(Report), Child_(Child), Case_(Case), StaMac_(StaMac), ApMac_(ApAddress) {}
 
   // Configures the station, starts the access point with the PMK of the
   // pass phrase; false when either fails.
@@ -109,7 +80,7 @@ class HandshakeRun {
       Config.StationElementLength += RsnxeSize;
     }
     Config.ApElementLength = authenticator::BuildSecurityElement(Case_.Mode, Policy, Config.ApElement);
-    Config.Random = {FillTestRandom, &Random_};
+    Config.Random = Random_.Source();
     if (Case_.R3) {
       Config.ApElementLength = authenticator::BuildApElement(Case_.Mode, Policy, Config.ApElement);
       CopyMem(Config.ApRsnxElement, HashToElementRsnxe, sizeof(HashToElementRsnxe));
@@ -222,7 +193,7 @@ class HandshakeRun {
   const HANDSHAKE_CASE &Case_;
   const UINT8          *StaMac_;
   const UINT8          *ApMac_;
-  TEST_RANDOM           Random_;
+  TestRandom            Random_;
   Authenticator         Ap_;
 };
 
@@ -285,6 +256,16 @@ void RunSaeHandshakes(TestReporter &Report, const TestChild &Child, const UINT8 
                       const UINT8 *Pmk, const CHAR8 *Name) {
   const HANDSHAKE_CASE Sae = {Name, authenticator::MODE::Wpa3Sae, 8, true, true};
   HandshakeRun Run(Report, Child, Sae, StaMac, ApAddress);
+  if (Run.StartWithPmk(Pmk)) {
+    RunHandshakes(Run);
+  }
+}
+
+void RunEapHandshakes(TestReporter &Report, const TestChild &Child, UINT8 AkmType, const UINT8 *StaMac,
+                      const UINT8 *ApAddress, const UINT8 *Pmk, const CHAR8 *Name) {
+  const HANDSHAKE_CASE Eap = {Name, AkmType == 5 ? authenticator::MODE::Wpa2EapSha256 : authenticator::MODE::Wpa2Eap,
+                              AkmType, false};
+  HandshakeRun Run(Report, Child, Eap, StaMac, ApAddress);
   if (Run.StartWithPmk(Pmk)) {
     RunHandshakes(Run);
   }

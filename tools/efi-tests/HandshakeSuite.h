@@ -14,3 +14,9 @@ class TestChild;
 // "handshake.NAME.*").
 void RunSaeHandshakes(TestReporter &Report, const TestChild &Child, const UINT8 *StaMac, const UINT8 *ApAddress,
                       const UINT8 *Pmk, const CHAR8 *Name = "wpa3-sae-mfp");
+
+// The same handshakes for an 802.1X child (AKM 1 or 5, no MFP) after
+// EAP-Success: the access point takes Pmk, the first half of the EAP
+// method's MSK (checks named "handshake.NAME.*").
+void RunEapHandshakes(TestReporter &Report, const TestChild &Child, UINT8 AkmType, const UINT8 *StaMac,
+                      const UINT8 *ApAddress, const UINT8 *Pmk, const CHAR8 *Name);

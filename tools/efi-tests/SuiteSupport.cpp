@@ -2,6 +2,8 @@
 
 #include <Library/BaseLib.h>
 
+#include "crypto/Sha256.h"
+
 TestChild::TestChild(TestReporter &Report) : Report_(Report) {
   if (EFI_ERROR(gBS->LocateProtocol(&gEfiSupplicantServiceBindingProtocolGuid, nullptr,
                                     reinterpret_cast<VOID **>(&Service_))) ||
@@ -45,4 +47,25 @@ EFI_80211_SSID MakeSsid(const CHAR8 *Text) {
   Ssid.SSIdLen = static_cast<UINT8>(Length);
   CopyMem(Ssid.SSId, Text, Length <= 32 ? Length : 32);
   return Ssid;
+}
+
+TestRandom::TestRandom() {
+  EFI_TIME Now = {};
+  gRT->GetTime(&Now, nullptr);
+  CopyMem(Seed_, &Now, sizeof(Seed_));
+}
+
+VOID TestRandom::Fill(VOID *Context, UINT8 *Buffer, UINTN Length) {
+  auto *State = static_cast<TestRandom *>(Context);
+  while (Length > 0) {
+    ++State->Counter_;
+    const UINT8 *Parts[] = {State->Seed_, reinterpret_cast<const UINT8 *>(&State->Counter_)};
+    const UINTN Lengths[] = {sizeof(State->Seed_), sizeof(State->Counter_)};
+    UINT8 Block[SHA256_DIGEST_SIZE];
+    sha256_digest_vec(2, Parts, Lengths, Block);
+    UINTN Take = Length < sizeof(Block) ? Length : sizeof(Block);
+    CopyMem(Buffer, Block, Take);
+    Buffer += Take;
+    Length -= Take;
+  }
 }

@@ -1,7 +1,10 @@
 // Helpers the supplicant suites share: a child of the driver for the length
-// of a suite, and a view of its private record for "nothing changed" checks.
+// of a suite, a view of its private record for "nothing changed" checks, the
+// test access point's random source and objects too large for the stack.
 #pragma once
+#include <Authenticator.h>
 #include <Library/BaseMemoryLib.h>
+#include <Library/MemoryAllocationLib.h>
 #include <Library/UefiLib.h>
 
 #include "EfiTest.h"
@@ -58,3 +61,50 @@ struct OneSuite {
 
 // EFI_80211_SSID from text.
 EFI_80211_SSID MakeSsid(const CHAR8 *Text);
+
+// The test access point's nonces, keys and TLS randoms: SHA-256 over a seed
+// from the firmware clock and a counter. Unpredictability does not matter
+// here, only that every run and every draw differs.
+class TestRandom {
+ public:
+  TestRandom();
+  authenticator::RANDOM_SOURCE Source() { return {Fill, this}; }
+
+ private:
+  static VOID Fill(VOID *Context, UINT8 *Buffer, UINTN Length);
+  UINT8  Seed_[16] = {};
+  UINT64 Counter_ = 0;
+};
+
+#if defined(__STDC_HOSTED__) && __STDC_HOSTED__
+#include <new>
+#else
+// The freestanding application has no <new>; this is the one form it needs.
+inline void *operator new(decltype(sizeof(0)), void *Place) noexcept { return Place; }
+#endif
+
+// One T in zeroed pool memory for the length of a scope: the EAP-TLS
+// server and the EAP authenticator hold tens of KiB of buffers.
+template <typename T>
+class PoolBox {
+ public:
+  PoolBox() {
+    VOID *Memory = AllocateZeroPool(sizeof(T));
+    Object_ = Memory != nullptr ? new (Memory) T() : nullptr;
+  }
+  ~PoolBox() {
+    if (Object_ != nullptr) {
+      Object_->~T();
+      FreePool(Object_);
+    }
+  }
+  PoolBox(const PoolBox &) = delete;
+  PoolBox &operator=(const PoolBox &) = delete;
+
+  bool Ok() const { return Object_ != nullptr; }
+  T   *operator->() const { return Object_; }
+  T   &operator*() const { return *Object_; }
+
+ private:
+  T *Object_ = nullptr;
+};
