@@ -158,10 +158,12 @@ class EapCheck {
   const CHAR8  *Case_;
 };
 
+// The PAE state, or one past the last when GetData fails.
 UINT32 StateOf(const TestChild &Child) {
-  UINT32 State = EfiEapolSupplicantMaxSupplicantPaeState;
+  constexpr UINT32 NoState = EfiEapolSupplicantMaxSupplicantPaeState;
+  UINT32 State = NoState;
   UINTN Size = sizeof(State);
-  return EFI_ERROR(Child.Get(EfiSupplicantState, &State, &Size)) ? EfiEapolSupplicantMaxSupplicantPaeState : State;
+  return EFI_ERROR(Child.Get(EfiSupplicantState, &State, &Size)) ? NoState : State;
 }
 
 bool PmkIs(const TestChild &Child, const UINT8 *Expected) {
@@ -245,7 +247,8 @@ bool Configure(const TestChild &Child, const EAP_TLS_CASE &Case, const ClientCha
              !EFI_ERROR(SetEap(Child, EFI_EAP_TYPE_IDENTITY, EfiEapConfigIdentityString, Identity, sizeof(Identity))) &&
              !EFI_ERROR(SetEap(Child, EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsCACert, Case.StationCa.Text,
                                Case.StationCa.Size)) &&
-             !EFI_ERROR(SetEap(Child, EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientCert, Chain.Bytes(), Chain.Size())) &&
+             !EFI_ERROR(
+                 SetEap(Child, EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientCert, Chain.Bytes(), Chain.Size())) &&
              !EFI_ERROR(SetEap(Child, EFI_EAP_TYPE_EAPTLS, EfiEapConfigEapTlsClientPrivateKeyFile, Case.ClientKey.Text,
                                Case.ClientKey.Size));
   if (Eap && Case.KeyPassword != nullptr) {
