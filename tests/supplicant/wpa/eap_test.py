@@ -10,6 +10,7 @@ certificate of another CA is refused by the station (sup-sim exits 1 both
 times).
 
 Usage: eap_test.py BIN_DIR CASE   (CASE names below; one CTest test each)"""
+import atexit
 import json
 import os
 import shlex
@@ -52,6 +53,8 @@ class Bed:
 
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="eap-test-")
+        # Removed also when a check raises before close().
+        atexit.register(shutil.rmtree, self.dir, True)
         self.pki = radius_server.make_pki(os.path.join(self.dir, "pki"))
 
     def path(self, name):
