@@ -242,4 +242,3 @@ void BM_EapTlsConnect(benchmark::State &State) {
 
 BENCHMARK(BM_EapTlsConnect)->Unit(benchmark::kMillisecond);
 
-BENCHMARK_MAIN();
