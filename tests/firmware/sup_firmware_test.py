@@ -11,6 +11,9 @@ Modes:
   fallback     no entropy source at all: the driver must warn once that it
                falls back to the Park-Miller generator, and every suite must
                still pass
+  personal     as direct, with the personal-only driver (NorvSupDxePersonal.efi,
+               no EAP-TLS) in NorvSupDxe.efi's place: every suite passes, the
+               802.1X AKMs are refused and the EAP-TLS connections are skipped
   secure-boot  Secure Boot on, with the snakeoil certificate in db: the signed
                application and driver load and pass every suite; unsigned and
                altered images of both drivers are refused, a signed
@@ -40,6 +43,8 @@ FALLBACK = "NorvSupDxe: no entropy source (EFI_RNG_PROTOCOL, RDSEED, RDRAND)"
 MODES = {
     "direct": {"secure_boot": False, "entropy": "full", "console": SEEDED + "EFI_RNG_PROTOCOL", "phases": 3},
     "fallback": {"secure_boot": False, "entropy": "none", "console": FALLBACK, "phases": 3},
+    "personal": {"secure_boot": False, "entropy": "full", "console": SEEDED + "EFI_RNG_PROTOCOL", "phases": 3,
+                 "driver": "NorvSupDxePersonal.efi"},
     "secure-boot": {"secure_boot": True, "entropy": "cpu", "console": SEEDED + "RDRAND", "phases": 4},
 }
 
@@ -92,10 +97,18 @@ def secure_boot_volume(efi_dir, workdir):
     return os.path.join(signed, "SupTestApp.efi"), files
 
 
-def expected_checks(paths):
+# What the personal-only driver reports instead of the enterprise checks.
+ENTERPRISE_ONLY = ("eap-tls.akm", "eap-tls.untrusted-server.", "handshake.eap-tls-", "config.akm.8021x")
+PERSONAL_ONLY = ["config.akm.rsn-8021x-refused", "config.akm.rsn-8021x-sha256-refused"]
+PERSONAL_SKIPS = ["INFO eap-tls.akm1 skipped", "INFO eap-tls.akm5 skipped"]
+
+
+def expected_checks(paths, mode):
     names = []
     for path in paths:
         names += [l.strip() for l in open(path) if l.strip() and not l.startswith("#")]
+    if mode == "personal":
+        names = [n for n in names if not n.startswith(ENTERPRISE_ONLY)] + PERSONAL_ONLY
     return names
 
 
@@ -124,6 +137,13 @@ def judge(run, mode, expected):
     state = "INFO Secure Boot " + ("on" if settings["secure_boot"] else "off")
     if state not in lines:
         problems.append(f"missing '{state}'")
+    if mode == "personal":
+        for skip in PERSONAL_SKIPS:
+            if not any(l.startswith(skip) for l in lines):
+                problems.append(f"missing '{skip}'")
+        enterprise = [p for p in passes if p.startswith(ENTERPRISE_ONLY)]
+        if enterprise:
+            problems.append("enterprise checks ran against the personal driver:\n  " + "\n  ".join(enterprise))
     missing = sorted(set(expected) - set(passes))
     if missing:
         problems.append("checks that never reported:\n  " + "\n  ".join(missing))
@@ -143,7 +163,8 @@ def main():
     args = parser.parse_args()
     start = time.monotonic()
     app = os.path.join(args.efi_dir, "tests", "SupTestApp.efi")
-    driver = os.path.join(args.efi_dir, "NorvSupDxe.efi")
+    settings = MODES[args.mode]
+    driver = os.path.join(args.efi_dir, settings.get("driver", "NorvSupDxe.efi"))
     for path in (app, driver, os.path.join(args.efi_dir, "XchKryDxe.efi")):
         if not os.path.exists(path):
             print(f"missing {path}: build the efi preset first")
@@ -152,14 +173,13 @@ def main():
     if args.workdir:
         shutil.rmtree(workdir, ignore_errors=True)
     os.makedirs(workdir, exist_ok=True)
-    settings = MODES[args.mode]
     files = [(driver, "NorvSupDxe.efi")]
     if settings["secure_boot"]:
         app, files = secure_boot_volume(args.efi_dir, workdir)
     run = run_ovmf.boot(app, files, workdir=os.path.join(workdir, "ovmf"), secure_boot=settings["secure_boot"],
                         entropy=settings["entropy"], timeout=120)
     print(run.debug)
-    problems = judge(run, args.mode, expected_checks(args.expected))
+    problems = judge(run, args.mode, expected_checks(args.expected, args.mode))
     for problem in problems:
         print(problem)
     kept = f" (logs in {run.workdir})" if problems or args.workdir else ""

@@ -39,6 +39,8 @@ void Name(CHAR8 *Buffer, UINTN Size, const CHAR8 *Prefix, UINTN Number) {
 
 void CheckAkmSuites(TestReporter &Report) {
   TestChild Child(Report);
+  // The personal-only driver refuses the 802.1X AKMs the enterprise one takes.
+  const bool Enterprise = DriverOffersEapTls(Child, 1);
   struct {
     const UINT8 *Oui;
     UINT8        Type;
@@ -46,17 +48,19 @@ void CheckAkmSuites(TestReporter &Report) {
     UINT32       KeyMgmt;
     UINT32       AkmFlags;
     const CHAR8 *Name;
+    bool         EnterpriseOnly;
   } Accepted[] = {
-      {WpaOui, 2, 1, 4, 2, "config.akm.wpa-psk"},
-      {RsnOui, 2, 2, 7, 32, "config.akm.rsn-psk"},
-      {RsnOui, 6, 2, 6, 256, "config.akm.psk-sha256"},
-      {RsnOui, 8, 2, 12, 4096, "config.akm.sae"},
-#if NORV_ENTERPRISE
-      {RsnOui, 1, 2, 1, 16, "config.akm.8021x"},
-      {RsnOui, 5, 2, 5, 128, "config.akm.8021x-sha256"},
-#endif
+      {WpaOui, 2, 1, 4, 2, "config.akm.wpa-psk", false},
+      {RsnOui, 2, 2, 7, 32, "config.akm.rsn-psk", false},
+      {RsnOui, 6, 2, 6, 256, "config.akm.psk-sha256", false},
+      {RsnOui, 8, 2, 12, 4096, "config.akm.sae", false},
+      {RsnOui, 1, 2, 1, 16, "config.akm.8021x", true},
+      {RsnOui, 5, 2, 5, 128, "config.akm.8021x-sha256", true},
   };
   for (const auto &Case : Accepted) {
+    if (Case.EnterpriseOnly && !Enterprise) {
+      continue;
+    }
     OneSuite Suite(Case.Oui, Case.Type);
     EFI_STATUS Status = Child.Set(EfiSupplicant80211AKMSuite, Suite.Bytes, sizeof(Suite.Bytes));
     const SUP_INSTANCE *Record = Child.Record();
@@ -75,18 +79,20 @@ void CheckAkmSuites(TestReporter &Report) {
     UINTN        Size;
     EFI_STATUS   Expected;
     const CHAR8 *Name;
+    bool         PersonalOnly;
   } Refused[] = {
-      {WpaOui, 6, 6, EFI_UNSUPPORTED, "config.akm.wpa-oui-sha256-refused"},
-      {WpaOui, 8, 6, EFI_UNSUPPORTED, "config.akm.wpa-oui-sae-refused"},
-#if !NORV_ENTERPRISE
-      {RsnOui, 1, 6, EFI_UNSUPPORTED, "config.akm.rsn-8021x-refused"},
-      {RsnOui, 5, 6, EFI_UNSUPPORTED, "config.akm.rsn-8021x-sha256-refused"},
-#endif
-      {RsnOui, 3, 6, EFI_UNSUPPORTED, "config.akm.rsn-ft-8021x-refused"},
-      {OtherOui, 2, 6, EFI_UNSUPPORTED, "config.akm.other-oui-refused"},
-      {RsnOui, 2, 5, EFI_BUFFER_TOO_SMALL, "config.akm.short"},
+      {WpaOui, 6, 6, EFI_UNSUPPORTED, "config.akm.wpa-oui-sha256-refused", false},
+      {WpaOui, 8, 6, EFI_UNSUPPORTED, "config.akm.wpa-oui-sae-refused", false},
+      {RsnOui, 1, 6, EFI_UNSUPPORTED, "config.akm.rsn-8021x-refused", true},
+      {RsnOui, 5, 6, EFI_UNSUPPORTED, "config.akm.rsn-8021x-sha256-refused", true},
+      {RsnOui, 3, 6, EFI_UNSUPPORTED, "config.akm.rsn-ft-8021x-refused", false},
+      {OtherOui, 2, 6, EFI_UNSUPPORTED, "config.akm.other-oui-refused", false},
+      {RsnOui, 2, 5, EFI_BUFFER_TOO_SMALL, "config.akm.short", false},
   };
   for (const auto &Case : Refused) {
+    if (Case.PersonalOnly && Enterprise) {
+      continue;
+    }
     OneSuite Suite(Case.Oui, Case.Type);
     RecordSnapshot Before(Child);
     EFI_STATUS Status = Child.Set(EfiSupplicant80211AKMSuite, Suite.Bytes, Case.Size);
@@ -266,6 +272,7 @@ struct PROBE_CASE {
 void CheckSizeProbes(TestReporter &Report) {
   TestChild Child(Report);
   Child.Configure(RsnOui, 2, 4, "IEEE", "password", StationMac, TargetMac);
+  const bool Enterprise = DriverOffersEapTls(Child, 1);
   const PROBE_CASE Probes[] = {
       {EfiSupplicant80211AKMSuite, 7},
       {EfiSupplicant80211GroupDataCipherSuite, 7},
@@ -278,8 +285,8 @@ void CheckSizeProbes(TestReporter &Report) {
       {EfiSupplicant80211GTK, 100},
       {EfiSupplicantState, 4},
       {EfiSupplicantKeyRefresh, 1},
-      // Five suites with the 802.1X AKMs, three without (reported one above).
-      {EfiSupplicant80211SupportedAKMSuites, NORV_ENTERPRISE ? 23u : 19u},
+      // Five suites with the 802.1X AKMs, four without; one octet above each.
+      {EfiSupplicant80211SupportedAKMSuites, Enterprise ? 23u : 19u},
       {EfiSupplicant80211SupportedSoftwareCipherSuites, 27},
       {EfiSupplicant80211SupportedHardwareCipherSuites, 23},
       {EfiSupplicant80211IGTK, 100},

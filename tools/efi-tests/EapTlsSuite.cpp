@@ -173,35 +173,6 @@ bool PmkIs(const TestChild &Child, const UINT8 *Expected) {
          CompareMem(Pmk, Expected, sizeof(Pmk)) == 0;
 }
 
-// Whether the driver offers AKM 00-0F-AC:Type and EAP-TLS: what a
-// connection manager asks before it offers an enterprise network.
-bool DriverOffers(const TestChild &Child, UINT8 AkmType) {
-  UINT8 List[2 + 4 * 16] = {};
-  UINTN Size = sizeof(List);
-  if (EFI_ERROR(Child.Get(EfiSupplicant80211SupportedAKMSuites, List, &Size)) || Size < 2) {
-    return false;
-  }
-  UINTN Count = List[0] | (UINTN)List[1] << 8;
-  bool AkmListed = false;
-  for (UINTN Index = 0; Index < Count && 2 + 4 * (Index + 1) <= Size; ++Index) {
-    const UINT8 *Suite = List + 2 + 4 * Index;
-    AkmListed = AkmListed || (CompareMem(Suite, RsnOui, 3) == 0 && Suite[3] == AkmType);
-  }
-  UINT8 Methods[8] = {};
-  UINTN MethodsSize = sizeof(Methods);
-  EFI_EAP_CONFIGURATION_PROTOCOL *Config = Child.EapConfig();
-  if (!AkmListed || EFI_ERROR(Config->GetData(Config, EFI_EAP_TYPE_ATTRIBUTE, EfiEapConfigEapSupportedAuthMethod,
-                                              Methods, &MethodsSize))) {
-    return false;
-  }
-  for (UINTN Index = 0; Index < MethodsSize && Index < sizeof(Methods); ++Index) {
-    if (Methods[Index] == EFI_EAP_TYPE_EAPTLS) {
-      return true;
-    }
-  }
-  return false;
-}
-
 // The client certificate with its issuer after it, as one PEM buffer in
 // pool memory (the driver reads it where it lies, so it outlives the child's
 // exchanges).
@@ -409,7 +380,7 @@ void RunEapTlsSuite(TestReporter &Report) {
     if (!Child.Ok()) {
       return;
     }
-    if (!DriverOffers(Child, Case.AkmType)) {
+    if (!DriverOffersEapTls(Child, Case.AkmType)) {
       Report.Info("eap-tls.%a skipped: the driver offers no AKM 00-0F-AC:%u with EAP-TLS", Case.Name,
                   (UINT32)Case.AkmType);
       continue;

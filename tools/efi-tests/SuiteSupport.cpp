@@ -69,3 +69,31 @@ VOID TestRandom::Fill(VOID *Context, UINT8 *Buffer, UINTN Length) {
     Length -= Take;
   }
 }
+
+bool DriverOffersEapTls(const TestChild &Child, UINT8 AkmType) {
+  constexpr UINT8 RsnOui[3] = {0x00, 0x0F, 0xAC};
+  UINT8 List[2 + 4 * 16] = {};
+  UINTN Size = sizeof(List);
+  if (EFI_ERROR(Child.Get(EfiSupplicant80211SupportedAKMSuites, List, &Size)) || Size < 2) {
+    return false;
+  }
+  UINTN Count = List[0] | (UINTN)List[1] << 8;
+  bool AkmListed = false;
+  for (UINTN Index = 0; Index < Count && 2 + 4 * (Index + 1) <= Size; ++Index) {
+    const UINT8 *Suite = List + 2 + 4 * Index;
+    AkmListed = AkmListed || (CompareMem(Suite, RsnOui, 3) == 0 && Suite[3] == AkmType);
+  }
+  UINT8 Methods[8] = {};
+  UINTN MethodsSize = sizeof(Methods);
+  EFI_EAP_CONFIGURATION_PROTOCOL *Config = Child.EapConfig();
+  if (!AkmListed || EFI_ERROR(Config->GetData(Config, EFI_EAP_TYPE_ATTRIBUTE, EfiEapConfigEapSupportedAuthMethod,
+                                              Methods, &MethodsSize))) {
+    return false;
+  }
+  for (UINTN Index = 0; Index < MethodsSize && Index < sizeof(Methods); ++Index) {
+    if (Methods[Index] == EFI_EAP_TYPE_EAPTLS) {
+      return true;
+    }
+  }
+  return false;
+}

@@ -62,6 +62,11 @@ struct OneSuite {
 // EFI_80211_SSID from text.
 EFI_80211_SSID MakeSsid(const CHAR8 *Text);
 
+// Whether the driver lists AKM 00-0F-AC:AkmType and EAP-TLS among its EAP
+// methods: what a connection manager asks before it offers an enterprise
+// network. The personal-only driver answers no; the suites adapt to it.
+bool DriverOffersEapTls(const TestChild &Child, UINT8 AkmType);
+
 // The test access point's nonces, keys and TLS randoms: SHA-256 over a seed
 // from the firmware clock and a counter. Unpredictability does not matter
 // here, only that every run and every draw differs.
