@@ -88,9 +88,12 @@ Point Lookup(const Point (&Table)[TABLE_POINTS], BOOTH_DIGIT Digit) {
 }
 
 // Renes-Costello-Batina, algorithm 4 (complete addition, a = -3): 12
-// multiplications, 2 by b. The steps keep the paper's order and names.
-template <class Field>
+// multiplications, 2 by b. The steps keep the paper's order and names. The
+// products are calls (Compact): a scalar multiplication adds a fifth as
+// often as it doubles.
+template <class Arithmetic>
 Point AddPoints(const Point &P, const Point &Q) {
+  using Field = typename Arithmetic::Compact;
   Element T0 = Field::Mul(P.X, Q.X);
   Element T1 = Field::Mul(P.Y, Q.Y);
   Element T2 = Field::Mul(P.Z, Q.Z);
