@@ -536,8 +536,8 @@ struct MulxAdxCalls;
 // Inlined whole: each is a few dozen instructions, and a call would move the
 // limbs through memory. Only the chains that run most (the doublings of the
 // scalar multiplication, the squarings of the exponentiations) take the
-// products inline; the other formulas take Compact, whose products are
-// calls: one copy of each product instead of one per use.
+// products inline; the rest call MulMulxAdxCall and SqrMulxAdxCall (Compact):
+// one copy of each product instead of one per use.
 struct MulxAdxArithmetic {
   static inline __attribute__((always_inline)) Element Mul(const Element &A, const Element &B) {
     return MulMulxAdx(A, B);
@@ -559,5 +559,25 @@ struct MulxAdxCalls : MulxAdxArithmetic {
   using Compact = MulxAdxCalls;
 };
 #endif
+
+// Additions and subtractions for formulas shared by both products: on x86-64
+// the sequences above (baseline instructions, every such processor has them),
+// elsewhere the C forms.
+struct LinearArithmetic {
+  static inline __attribute__((always_inline)) Element Add(const Element &A, const Element &B) {
+#if defined(__x86_64__)
+    return AddModPrimeX64(A, B);
+#else
+    return AddModPrime(A, B);
+#endif
+  }
+  static inline __attribute__((always_inline)) Element Sub(const Element &A, const Element &B) {
+#if defined(__x86_64__)
+    return SubModPrimeX64(A, B);
+#else
+    return SubModPrime(A, B);
+#endif
+  }
+};
 
 }  // namespace p256::core
