@@ -18,8 +18,19 @@
 #define MBEDTLS_BIGNUM_C
 #define MBEDTLS_ECP_C
 #define MBEDTLS_ECP_DP_SECP256R1_ENABLED
-#define MBEDTLS_ECP_NIST_OPTIM
 #define MBEDTLS_PLATFORM_C
+
+/* mbedtls' own P-256 speed-ups (the fast reduction, the generator's comb
+   table): the host's tools and benchmarks multiply with mbedtls as the
+   reference. The image never does (group 19's arithmetic is ours, mbedtls
+   only loads the constants and encodes points), so there they would only
+   take room. SUP_MBEDTLS_IMAGE comes from the build, for every user of the
+   headers alike. */
+#if !defined(SUP_MBEDTLS_IMAGE)
+#define MBEDTLS_ECP_NIST_OPTIM
+#else
+#define MBEDTLS_ECP_FIXED_POINT_OPTIM 0
+#endif
 
 /* Inline assembly for the multiply-accumulate loops where the compiler
    supports it (the host); the EFI build (MSVC mode) takes the portable C. */
