@@ -419,12 +419,15 @@ inline __attribute__((always_inline)) Element MulMulxAdx(const Element &A, const
 // T0..T7 = A^2: the six distinct cross products once, doubled, then the four
 // squares added in; ten products instead of sixteen. The partial sums fit
 // their limbs at every step (the cross products of a0 and a1 stay below
-// 2^384, all six below 2^448).
+// 2^384, all six below 2^448). Three statements rather than one: with ten
+// outputs and four memory operands an unoptimised build runs out of
+// registers.
 inline __attribute__((always_inline)) void SquareMulx(const Element &A, UINT64 &T0, UINT64 &T1, UINT64 &T2,
                                                        UINT64 &T3, UINT64 &T4, UINT64 &T5, UINT64 &T6,
                                                        UINT64 &T7) {
   UINT64 Low;
   UINT64 High;
+  UINT64 Carry;
   __asm__(
       // a0 (a1 a2 a3) at limbs 1 to 4.
       "movq %[A0], %%rdx\n\t"
@@ -457,8 +460,13 @@ inline __attribute__((always_inline)) void SquareMulx(const Element &A, UINT64 &
       "adcq %[T4], %[T4]\n\t"
       "adcq %[T5], %[T5]\n\t"
       "adcq %[T6], %[T6]\n\t"
-      "adcq $0, %[T7]\n\t"
-      // a0^2, a1^2, a2^2 and a3^2 at limbs 0, 2, 4 and 6, one carry chain.
+      "adcq $0, %[T7]"
+      : [T1] "=&r"(T1), [T2] "=&r"(T2), [T3] "=&r"(T3), [T4] "=&r"(T4), [T5] "=&r"(T5), [T6] "=&r"(T6),
+        [T7] "=&r"(T7), [Low] "=&r"(Low), [High] "=&r"(High)
+      : [A0] "m"(A.Limb[0]), [A1] "m"(A.Limb[1]), [A2] "m"(A.Limb[2]), [A3] "m"(A.Limb[3])
+      : "rdx", "cc");
+  // a0^2 and a1^2 at limbs 0 and 2; the carry out of limb 3 is kept.
+  __asm__(
       "movq %[A0], %%rdx\n\t"
       "mulxq %%rdx, %[T0], %[High]\n\t"
       "addq %[High], %[T1]\n\t"
@@ -466,6 +474,15 @@ inline __attribute__((always_inline)) void SquareMulx(const Element &A, UINT64 &
       "mulxq %%rdx, %[Low], %[High]\n\t"
       "adcq %[Low], %[T2]\n\t"
       "adcq %[High], %[T3]\n\t"
+      "movl $0, %k[Carry]\n\t"
+      "adcq $0, %[Carry]"
+      : [T0] "=&r"(T0), [T1] "+r"(T1), [T2] "+r"(T2), [T3] "+r"(T3), [Low] "=&r"(Low), [High] "=&r"(High),
+        [Carry] "=&r"(Carry)
+      : [A0] "m"(A.Limb[0]), [A1] "m"(A.Limb[1])
+      : "rdx", "cc");
+  // a2^2 and a3^2 at limbs 4 and 6, from that carry on.
+  __asm__(
+      "btq $0, %[Carry]\n\t"
       "movq %[A2], %%rdx\n\t"
       "mulxq %%rdx, %[Low], %[High]\n\t"
       "adcq %[Low], %[T4]\n\t"
@@ -474,9 +491,8 @@ inline __attribute__((always_inline)) void SquareMulx(const Element &A, UINT64 &
       "mulxq %%rdx, %[Low], %[High]\n\t"
       "adcq %[Low], %[T6]\n\t"
       "adcq %[High], %[T7]"
-      : [T0] "=&r"(T0), [T1] "=&r"(T1), [T2] "=&r"(T2), [T3] "=&r"(T3), [T4] "=&r"(T4), [T5] "=&r"(T5),
-        [T6] "=&r"(T6), [T7] "=&r"(T7), [Low] "=&r"(Low), [High] "=&r"(High)
-      : [A0] "m"(A.Limb[0]), [A1] "m"(A.Limb[1]), [A2] "m"(A.Limb[2]), [A3] "m"(A.Limb[3])
+      : [T4] "+r"(T4), [T5] "+r"(T5), [T6] "+r"(T6), [T7] "+r"(T7), [Low] "=&r"(Low), [High] "=&r"(High)
+      : [A2] "m"(A.Limb[2]), [A3] "m"(A.Limb[3]), [Carry] "r"(Carry)
       : "rdx", "cc");
 }
 
