@@ -18,7 +18,10 @@ if(FW_EFI)
     -ffreestanding -fno-stack-protector -mno-red-zone -fshort-wchar -nostdlibinc
     -fno-builtin-printf -ffunction-sections -fdata-sections
     $<$<COMPILE_LANGUAGE:CXX>:-fno-exceptions -fno-rtti -fno-threadsafe-statics>
-    -mno-stack-arg-probe)
+    -mno-stack-arg-probe
+    # Size first (after the build type's -O2, so it wins); fw_hot_sources()
+    # gives the hot paths -O2 back.
+    -Oz)
 else()
   # The host build compiles the same sources as ordinary hosted C++; the
   # language restrictions stay the same so both builds see one dialect.
@@ -32,6 +35,18 @@ else()
     $<${fw_dialect}:-fno-exceptions -fno-threadsafe-statics>
     $<${fw_no_rtti}:-fno-rtti>)
 endif()
+
+# fw_hot_sources(SOURCE...)
+# The UEFI images are compiled for size (-Oz, from fw_freestanding); the
+# sources named here keep -O2 because a connection waits on them: the
+# pass-phrase derivation (SHA-1, PBKDF2), HMAC-SHA256 and the P-256
+# arithmetic of SAE. Paths are relative to the calling directory, whose
+# targets the property reaches. The host build is -O2 throughout.
+function(fw_hot_sources)
+  if(FW_EFI)
+    set_property(SOURCE ${ARGN} APPEND PROPERTY COMPILE_OPTIONS -O2)
+  endif()
+endfunction()
 
 # efi_image(NAME SUBSYSTEM driver|application ENTRY symbol LIBS libs... [OUTPUT_DIR dir])
 # Links a PE32+ image from static libraries. The entry symbol must be kept

@@ -3,6 +3,7 @@
 #include "CpuFeatures.h"
 #include "CryptoUtil.h"
 #include "ShaCompress.h"
+#include "X86Intrinsics.h"
 
 using namespace crypto_util;
 
@@ -23,51 +24,88 @@ inline __attribute__((always_inline)) UINT32 StageFunction(UINT32 B, UINT32 C, U
 
 constexpr UINT32 StageConstant[4] = {0x5a827999, 0x6ed9eba1, 0x8f1bbcdc, 0xca62c1d6};
 
-// Step T of 80, then the rest with the working variables rotated one place
-// (so nothing is moved between steps). W is the 16-word schedule ring. The
-// terms that do not depend on A are added first: only the rotation of the
-// newest A stays on the critical path.
-template <unsigned T>
-inline __attribute__((always_inline)) void Step(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E,
-                                                UINT32 (&W)[16]) {
-  UINT32 Word;
-  if constexpr (T < 16) {
-    Word = W[T];
-  } else {
-    Word = RotateLeft32(W[(T + 13) & 15] ^ W[(T + 8) & 15] ^ W[(T + 2) & 15] ^ W[T & 15], 1);
-    W[T & 15] = Word;
+// The schedule of one block: the 80 words, and each word plus its stage's
+// constant (what a step adds). 16-byte aligned for the four-lane extension.
+struct SHA1_SCHEDULE {
+  alignas(16) UINT32 Words[80];
+  alignas(16) UINT32 Addends[80];
+};
+
+// Four lanes, each rotated left by one bit.
+inline __attribute__((always_inline)) __m128i RotateLanesLeft1(__m128i V) {
+  return _mm_or_si128(_mm_slli_epi32(V, 1), _mm_srli_epi32(V, 31));
+}
+
+// Words T to T + 3 (T a multiple of four from 16 on), four lanes at a time:
+// W[t] = rotl1(W[t-3] ^ W[t-8] ^ W[t-14] ^ W[t-16]). The last lane's
+// W[t-3] is the first lane's result, folded in afterwards (the rotation
+// distributes over exclusive or). Recent holds words T - 4 to T - 1 and
+// takes the new ones: the chain from one extension to the next stays in a
+// register. The stages change at multiples of four, so the four words share
+// a constant.
+inline __attribute__((always_inline)) void ExtendSchedule(SHA1_SCHEDULE &S, __m128i &Recent, unsigned T) {
+  const UINT32 *W = S.Words;
+  const __m128i Older = _mm_xor_si128(
+      _mm_xor_si128(_mm_load_si128(reinterpret_cast<const __m128i *>(W + T - 16)),
+                    _mm_loadu_si128(reinterpret_cast<const __m128i *>(W + T - 14))),
+      _mm_load_si128(reinterpret_cast<const __m128i *>(W + T - 8)));
+  // W[t-3], W[t-2], W[t-1] and 0.
+  __m128i Next = RotateLanesLeft1(_mm_xor_si128(Older, _mm_srli_si128(Recent, 4)));
+  Next = _mm_xor_si128(Next, RotateLanesLeft1(_mm_slli_si128(Next, 12)));
+  Recent = Next;
+  _mm_store_si128(reinterpret_cast<__m128i *>(S.Words + T), Next);
+  _mm_store_si128(reinterpret_cast<__m128i *>(S.Addends + T),
+                  _mm_add_epi32(Next, _mm_set1_epi32(static_cast<int>(StageConstant[T / 20]))));
+}
+
+// The first sixteen addends, from the block's own words; Recent takes words
+// 12 to 15.
+inline __attribute__((always_inline)) void StartSchedule(SHA1_SCHEDULE &S, __m128i &Recent) {
+  for (unsigned T = 0; T < 16; T += 4) {
+    Recent = _mm_load_si128(reinterpret_cast<const __m128i *>(S.Words + T));
+    _mm_store_si128(reinterpret_cast<__m128i *>(S.Addends + T),
+                    _mm_add_epi32(Recent, _mm_set1_epi32(static_cast<int>(StageConstant[0]))));
   }
-  E += Word + StageConstant[T / 20];
-  E += StageFunction<T / 20>(B, C, D);
+}
+
+// One step; the caller rotates the variables.
+template <unsigned Stage>
+inline __attribute__((always_inline)) void Step(UINT32 A, UINT32 &B, UINT32 C, UINT32 D, UINT32 &E, UINT32 Addend) {
+  E += Addend;
+  E += StageFunction<Stage>(B, C, D);
   E += RotateLeft32(A, 5);
   B = RotateLeft32(B, 30);
 }
 
-template <unsigned T>
-inline __attribute__((always_inline)) void Steps(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E,
-                                                 UINT32 (&W)[16]) {
-  Step<T>(A, B, C, D, E, W);
-  if constexpr (T + 1 < 80) {
-    Steps<T + 1>(E, A, B, C, D, W);
-  }
+// Five steps: the variables come back to their places.
+template <unsigned Stage>
+inline __attribute__((always_inline)) void FiveSteps(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E,
+                                                     const UINT32 *Addends) {
+  Step<Stage>(A, B, C, D, E, Addends[0]);
+  Step<Stage>(E, A, B, C, D, Addends[1]);
+  Step<Stage>(D, E, A, B, C, Addends[2]);
+  Step<Stage>(C, D, E, A, B, Addends[3]);
+  Step<Stage>(B, C, D, E, A, Addends[4]);
 }
 
-// The same 80 steps on two independent blocks, step by step side by side so
-// that each one's dependency chain fills the other's gaps.
-template <unsigned T>
-inline __attribute__((always_inline)) void StepsPair(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E,
-                                                     UINT32 (&W)[16], UINT32 &A2, UINT32 &B2, UINT32 &C2,
-                                                     UINT32 &D2, UINT32 &E2, UINT32 (&W2)[16]) {
-  Step<T>(A, B, C, D, E, W);
-  Step<T>(A2, B2, C2, D2, E2, W2);
-  if constexpr (T + 1 < 80) {
-    StepsPair<T + 1>(E, A, B, C, D, W, E2, A2, B2, C2, D2, W2);
+// The twenty steps of one stage as four runs of five. Run r first extends
+// the schedule by words 16 + 4r to 19 + 4r: sixteen runs cover words 16 to
+// 79, always ahead of the steps that take them, and the extension's own
+// chain overlaps the steps. A loop of runs instead of 80 unrolled steps: a
+// quarter of the code, no more instructions per block.
+template <unsigned Stage>
+inline __attribute__((always_inline)) void StageSteps(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E,
+                                                      SHA1_SCHEDULE &S, __m128i &Recent) {
+#pragma GCC unroll 1
+  for (unsigned Run = 4 * Stage; Run < 4 * Stage + 4; ++Run) {
+    ExtendSchedule(S, Recent, 16 + 4 * Run);
+    FiveSteps<Stage>(A, B, C, D, E, S.Addends + 5 * Run);
   }
 }
 
 // The one block of an HMAC-SHA1 over a 20-octet message after the 64-octet
 // key block: the message words, the padding bit, then 672 message bits.
-void SetDigestBlock(UINT32 (&W)[16], const UINT32 Digest[5]) {
+void SetDigestBlock(UINT32 *W, const UINT32 Digest[5]) {
   for (unsigned i = 0; i < 5; ++i) {
     W[i] = Digest[i];
   }
@@ -78,42 +116,35 @@ void SetDigestBlock(UINT32 (&W)[16], const UINT32 Digest[5]) {
   W[15] = (64 + 20) * 8;
 }
 
-// State = Start compressed over the digest block of Message, for two chains.
-void CompressDigestBlockPair(const UINT32 Start[5], const UINT32 Message[5], UINT32 State[5],
-                             const UINT32 Start2[5], const UINT32 Message2[5], UINT32 State2[5]) {
-  UINT32 W[16], W2[16];
-  SetDigestBlock(W, Message);
-  SetDigestBlock(W2, Message2);
+// State = Start compressed over the block whose words 0 to 15 are in S (the
+// one copy of the 80 steps; State may be Start).
+void CompressWords(const UINT32 Start[5], SHA1_SCHEDULE &S, UINT32 State[5]) {
+  __m128i Recent;
+  StartSchedule(S, Recent);
   UINT32 A = Start[0], B = Start[1], C = Start[2], D = Start[3], E = Start[4];
-  UINT32 A2 = Start2[0], B2 = Start2[1], C2 = Start2[2], D2 = Start2[3], E2 = Start2[4];
-  StepsPair<0>(A, B, C, D, E, W, A2, B2, C2, D2, E2, W2);
-  const UINT32 Out[5] = {A, B, C, D, E}, Out2[5] = {A2, B2, C2, D2, E2};
-  for (unsigned i = 0; i < 5; ++i) {
-    State[i] = Start[i] + Out[i];
-    State2[i] = Start2[i] + Out2[i];
-  }
-  Wipe(W);
-  Wipe(W2);
+  StageSteps<0>(A, B, C, D, E, S, Recent);
+  StageSteps<1>(A, B, C, D, E, S, Recent);
+  StageSteps<2>(A, B, C, D, E, S, Recent);
+  StageSteps<3>(A, B, C, D, E, S, Recent);
+  State[0] = Start[0] + A;
+  State[1] = Start[1] + B;
+  State[2] = Start[2] + C;
+  State[3] = Start[3] + D;
+  State[4] = Start[4] + E;
+  Wipe(Recent);
 }
 
 }  // namespace
 
 void Sha1CompressPortable(UINT32 State[5], const UINT8 *Blocks, UINTN BlockCount) {
-  UINT32 W[16];
+  SHA1_SCHEDULE Schedule;
   for (; BlockCount != 0; --BlockCount, Blocks += 64) {
     for (unsigned i = 0; i < 16; ++i) {
-      W[i] = LoadBe32(Blocks + 4 * i);
+      Schedule.Words[i] = LoadBe32(Blocks + 4 * i);
     }
-    UINT32 A = State[0], B = State[1], C = State[2], D = State[3], E = State[4];
-    Steps<0>(A, B, C, D, E, W);
-    // 80 steps rotate the variables 16 times round: they are back in place.
-    State[0] += A;
-    State[1] += B;
-    State[2] += C;
-    State[3] += D;
-    State[4] += E;
+    CompressWords(State, Schedule, State);
   }
-  Wipe(W);
+  Wipe(Schedule);
 }
 
 Sha1CompressFn Sha1Compressor() {
@@ -121,18 +152,26 @@ Sha1CompressFn Sha1Compressor() {
 }
 
 void Sha1Pbkdf2PairPortable(SHA1_PBKDF2_CHAIN Chains[2], UINTN Rounds) {
-  SHA1_PBKDF2_CHAIN &First = Chains[0], &Second = Chains[1];
-  UINT32 Inner[5], Inner2[5];
+  // The chains' compressions alternate, so that each one starts while the
+  // other's last steps are still in flight.
+  SHA1_SCHEDULE Schedule;
+  UINT32 Inner[2][5];
   for (UINTN Round = 0; Round < Rounds; ++Round) {
-    CompressDigestBlockPair(First.Inner, First.U, Inner, Second.Inner, Second.U, Inner2);
-    CompressDigestBlockPair(First.Outer, Inner, First.U, Second.Outer, Inner2, Second.U);
-    for (unsigned i = 0; i < 5; ++i) {
-      First.T[i] ^= First.U[i];
-      Second.T[i] ^= Second.U[i];
+    for (unsigned Chain = 0; Chain < 2; ++Chain) {
+      SetDigestBlock(Schedule.Words, Chains[Chain].U);
+      CompressWords(Chains[Chain].Inner, Schedule, Inner[Chain]);
+    }
+    for (unsigned Chain = 0; Chain < 2; ++Chain) {
+      SHA1_PBKDF2_CHAIN &C = Chains[Chain];
+      SetDigestBlock(Schedule.Words, Inner[Chain]);
+      CompressWords(C.Outer, Schedule, C.U);
+      for (unsigned i = 0; i < 5; ++i) {
+        C.T[i] ^= C.U[i];
+      }
     }
   }
+  Wipe(Schedule);
   Wipe(Inner);
-  Wipe(Inner2);
 }
 
 Sha1Pbkdf2PairFn Sha1Pbkdf2Pair() {

@@ -127,26 +127,34 @@ CRYPTO_TARGET_SHA void Sha1Pbkdf2PairShaNi(SHA1_PBKDF2_CHAIN Chains[2], UINTN Ro
                 EOf(Chains[Index].Outer),    AbcdOf(Chains[Index].U),     EOf(Chains[Index].U),
                 AbcdOf(Chains[Index].T),     EOf(Chains[Index].T)};
   }
+  // Each iteration is two phases, the inner and the outer compression, on
+  // the one copy of the two-lane rounds: the inner phase starts from the
+  // inner state over U, the outer one from the outer state over the inner
+  // digest.
   Sha1Lanes First, Second;
-  for (UINTN Round = 0; Round < Rounds; ++Round) {
-    StartFrom(First, C[0].InnerAbcd, C[0].InnerE);
-    StartFrom(Second, C[1].InnerAbcd, C[1].InnerE);
-    LoadDigestBlock(First, C[0].UAbcd, C[0].UE);
-    LoadDigestBlock(Second, C[1].UAbcd, C[1].UE);
-    CompressLoaded(First, Second);
+  First.Abcd = C[0].UAbcd;
+  First.E = C[0].UE;
+  Second.Abcd = C[1].UAbcd;
+  Second.E = C[1].UE;
+  for (UINTN Phase = 0; Phase < 2 * Rounds; ++Phase) {
+    const bool Outer = (Phase & 1) != 0;
     LoadDigestBlock(First, First.Abcd, First.E);
     LoadDigestBlock(Second, Second.Abcd, Second.E);
-    StartFrom(First, C[0].OuterAbcd, C[0].OuterE);
-    StartFrom(Second, C[1].OuterAbcd, C[1].OuterE);
+    StartFrom(First, Outer ? C[0].OuterAbcd : C[0].InnerAbcd, Outer ? C[0].OuterE : C[0].InnerE);
+    StartFrom(Second, Outer ? C[1].OuterAbcd : C[1].InnerAbcd, Outer ? C[1].OuterE : C[1].InnerE);
     CompressLoaded(First, Second);
+    if (Outer) {
+      C[0].TAbcd = _mm_xor_si128(C[0].TAbcd, First.Abcd);
+      C[0].TE = _mm_xor_si128(C[0].TE, First.E);
+      C[1].TAbcd = _mm_xor_si128(C[1].TAbcd, Second.Abcd);
+      C[1].TE = _mm_xor_si128(C[1].TE, Second.E);
+    }
+  }
+  if (Rounds != 0) {
     C[0].UAbcd = First.Abcd;
     C[0].UE = First.E;
     C[1].UAbcd = Second.Abcd;
     C[1].UE = Second.E;
-    C[0].TAbcd = _mm_xor_si128(C[0].TAbcd, First.Abcd);
-    C[0].TE = _mm_xor_si128(C[0].TE, First.E);
-    C[1].TAbcd = _mm_xor_si128(C[1].TAbcd, Second.Abcd);
-    C[1].TE = _mm_xor_si128(C[1].TE, Second.E);
   }
   for (int Index = 0; Index < 2; ++Index) {
     StoreWords(C[Index].UAbcd, C[Index].UE, Chains[Index].U);

@@ -3,6 +3,7 @@
 #include "CpuFeatures.h"
 #include "CryptoUtil.h"
 #include "ShaCompress.h"
+#include "X86Intrinsics.h"
 
 using namespace crypto_util;
 
@@ -26,43 +27,92 @@ namespace {
 
 inline UINT32 BigSigma0(UINT32 X) { return RotateRight32(X, 2) ^ RotateRight32(X, 13) ^ RotateRight32(X, 22); }
 inline UINT32 BigSigma1(UINT32 X) { return RotateRight32(X, 6) ^ RotateRight32(X, 11) ^ RotateRight32(X, 25); }
-inline UINT32 SmallSigma0(UINT32 X) { return RotateRight32(X, 7) ^ RotateRight32(X, 18) ^ (X >> 3); }
-inline UINT32 SmallSigma1(UINT32 X) { return RotateRight32(X, 17) ^ RotateRight32(X, 19) ^ (X >> 10); }
 
-// Round T of 64, then the rest with the working variables rotated one place:
-// only D (the new E) and H (the new A) change, so nothing is moved between
-// rounds. W is the 16-word schedule ring.
-template <unsigned T>
+// The schedule of one block: the 64 words, and each word plus its round
+// constant (what a round adds). 16-byte aligned for the four-lane extension.
+struct SHA256_SCHEDULE {
+  alignas(16) UINT32 Words[64];
+  alignas(16) UINT32 Addends[64];
+};
+
+inline __attribute__((always_inline)) __m128i Load4(const UINT32 *Words) {
+  return _mm_loadu_si128(reinterpret_cast<const __m128i *>(Words));
+}
+
+// Four lanes, each rotated right by Count bits.
+template <int Count>
+inline __attribute__((always_inline)) __m128i RotateLanesRight(__m128i V) {
+  return _mm_or_si128(_mm_srli_epi32(V, Count), _mm_slli_epi32(V, 32 - Count));
+}
+
+inline __attribute__((always_inline)) __m128i SmallSigma0Lanes(__m128i V) {
+  return _mm_xor_si128(_mm_xor_si128(RotateLanesRight<7>(V), RotateLanesRight<18>(V)), _mm_srli_epi32(V, 3));
+}
+
+inline __attribute__((always_inline)) __m128i SmallSigma1Lanes(__m128i V) {
+  return _mm_xor_si128(_mm_xor_si128(RotateLanesRight<17>(V), RotateLanesRight<19>(V)), _mm_srli_epi32(V, 10));
+}
+
+// Words T to T + 3 (T a multiple of four from 16 on), four lanes at a time:
+// W[t] = s1(W[t-2]) + W[t-7] + s0(W[t-15]) + W[t-16]. The last two lanes'
+// W[t-2] and W[t-1] are the first two lanes' results, so s1 goes in twice:
+// first of words T - 2 and T - 1 into lanes 0 and 1, then of the new lanes
+// 0 and 1 into lanes 2 and 3 (s1 of zero is zero). Recent holds words T - 4
+// to T - 1 and takes the new ones.
+inline __attribute__((always_inline)) void ExtendSchedule(SHA256_SCHEDULE &S, __m128i &Recent, unsigned T) {
+  const UINT32 *W = S.Words;
+  __m128i Next = _mm_add_epi32(_mm_add_epi32(_mm_load_si128(reinterpret_cast<const __m128i *>(W + T - 16)),
+                                             SmallSigma0Lanes(Load4(W + T - 15))),
+                               Load4(W + T - 7));
+  Next = _mm_add_epi32(Next, SmallSigma1Lanes(_mm_srli_si128(Recent, 8)));
+  Next = _mm_add_epi32(Next, SmallSigma1Lanes(_mm_slli_si128(Next, 8)));
+  Recent = Next;
+  _mm_store_si128(reinterpret_cast<__m128i *>(S.Words + T), Next);
+  _mm_store_si128(reinterpret_cast<__m128i *>(S.Addends + T), _mm_add_epi32(Next, Load4(Sha256RoundConstants + T)));
+}
+
+// Round J of eight, then the rest of the eight with the working variables
+// rotated one place: only D (the new E) and H (the new A) change, so nothing
+// is moved between rounds, and after eight they are back in place.
+template <unsigned J>
 inline __attribute__((always_inline)) void Rounds(UINT32 &A, UINT32 &B, UINT32 &C, UINT32 &D, UINT32 &E, UINT32 &F,
-                                                  UINT32 &G, UINT32 &H, UINT32 (&W)[16]) {
-  UINT32 Word;
-  if constexpr (T < 16) {
-    Word = W[T];
-  } else {
-    Word = SmallSigma1(W[(T + 14) & 15]) + W[(T + 9) & 15] + SmallSigma0(W[(T + 1) & 15]) + W[T & 15];
-    W[T & 15] = Word;
-  }
-  H += Word + Sha256RoundConstants[T];
+                                                  UINT32 &G, UINT32 &H, const UINT32 *Addends) {
+  H += Addends[J];
   H += BigSigma1(E) + (G ^ (E & (F ^ G)));
   D += H;
   H += BigSigma0(A) + ((A & B) + (C & (A ^ B)));
-  if constexpr (T + 1 < 64) {
-    Rounds<T + 1>(H, A, B, C, D, E, F, G, W);
+  if constexpr (J + 1 < 8) {
+    Rounds<J + 1>(H, A, B, C, D, E, F, G, Addends);
   }
 }
 
 }  // namespace
 
+// Eight runs of eight rounds: a loop instead of 64 unrolled rounds, an eighth
+// of the code. Runs 0 to 5 first extend the schedule by eight words, sixteen
+// ahead of the rounds that take them, so the extension overlaps the rounds.
 void Sha256CompressPortable(UINT32 State[8], const UINT8 *Blocks, UINTN BlockCount) {
-  UINT32 W[16];
+  SHA256_SCHEDULE S;
+  __m128i Recent = _mm_setzero_si128();
   for (; BlockCount != 0; --BlockCount, Blocks += 64) {
     for (unsigned i = 0; i < 16; ++i) {
-      W[i] = LoadBe32(Blocks + 4 * i);
+      S.Words[i] = LoadBe32(Blocks + 4 * i);
+    }
+    for (unsigned T = 0; T < 16; T += 4) {
+      Recent = _mm_load_si128(reinterpret_cast<const __m128i *>(S.Words + T));
+      _mm_store_si128(reinterpret_cast<__m128i *>(S.Addends + T),
+                      _mm_add_epi32(Recent, Load4(Sha256RoundConstants + T)));
     }
     UINT32 A = State[0], B = State[1], C = State[2], D = State[3];
     UINT32 E = State[4], F = State[5], G = State[6], H = State[7];
-    Rounds<0>(A, B, C, D, E, F, G, H, W);
-    // 64 rounds rotate the variables eight times round: they are back in place.
+#pragma GCC unroll 1
+    for (unsigned Run = 0; Run < 8; ++Run) {
+      if (Run < 6) {
+        ExtendSchedule(S, Recent, 16 + 8 * Run);
+        ExtendSchedule(S, Recent, 20 + 8 * Run);
+      }
+      Rounds<0>(A, B, C, D, E, F, G, H, S.Addends + 8 * Run);
+    }
     State[0] += A;
     State[1] += B;
     State[2] += C;
@@ -72,7 +122,8 @@ void Sha256CompressPortable(UINT32 State[8], const UINT8 *Blocks, UINTN BlockCou
     State[6] += G;
     State[7] += H;
   }
-  Wipe(W);
+  Wipe(S);
+  Wipe(Recent);
 }
 
 Sha256CompressFn Sha256Compressor() {

@@ -38,6 +38,15 @@
    that only the debug module prints; the image has no such header. */
 #define MBEDTLS_PRINTF_MS_TIME "lld"
 
+/* The generator's comb table: the host's tools and benchmarks use mbedtls as
+   the reference and keep it. In the image, group 19's arithmetic is ours and
+   TLS multiplies by the generator a few times per connection, so there the
+   table would only take room. SUP_MBEDTLS_IMAGE comes from the build, for
+   every user of the headers alike. */
+#if defined(SUP_MBEDTLS_IMAGE)
+#define MBEDTLS_ECP_FIXED_POINT_OPTIM 0
+#endif
+
 /* Inline assembly for the multiply-accumulate loops where the compiler
    supports it (the host); the EFI build (MSVC mode) takes the portable C. */
 #define MBEDTLS_HAVE_ASM

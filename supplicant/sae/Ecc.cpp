@@ -2,10 +2,11 @@
 // point arithmetic, encoding and decoding over mbedtls_ecp, the curve
 // equation and point negation.
 //
-// Group 19's multiplications, additions and point checks run on the
-// fixed-size arithmetic of PointP256.h (constant time, no allocation inside);
-// mbedtls keeps the types at the interface, the encoding and every other
-// group.
+// The multiplications, additions and point checks run on the fixed-size
+// arithmetic of PointP256.h (constant time, no allocation inside); mbedtls
+// keeps the types at the interface and the encoding. mbedtls_ecc_init makes
+// no group but 19, so mbedtls' own point arithmetic is never called and stays
+// out of the image.
 #include "Ecc.h"
 
 #include <Library/MemoryAllocationLib.h>
@@ -43,8 +44,6 @@ int SetCoefficientA(mbedtls_ecp_group *Group) {
   }
   return 0;
 }
-
-bool IsP256(const ECC_GROUP *Group) { return Group->Group.id == MBEDTLS_ECP_DP_SECP256R1; }
 
 // X as exactly 32 big-endian bytes: false when negative or longer. Only the
 // sign test looks at the value (it skips leading zero limbs); the copy
@@ -151,20 +150,6 @@ int MulSumP256(const ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi *
   return WritePoint(BlindedMultiply(Outer.Bytes, Sum), R);
 }
 
-int MulSumGeneric(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi *K, const mbedtls_mpi *M,
-                  const mbedtls_ecp_point *P, const mbedtls_ecp_point *Q) {
-  EcPoint Product;
-  EcPoint Sum;
-  if (ecc_point_mul(Group, Product, M, P) != 0 || ecc_point_add(Group, Sum, Product, Q) != 0) {
-    return -1;
-  }
-  // A sum at infinity has no multiple but infinity.
-  if (ecc_point_is_infinity(Sum) == 1) {
-    return Fold(mbedtls_ecp_set_zero(R));
-  }
-  return ecc_point_mul(Group, R, K, Sum);
-}
-
 }  // namespace
 
 ECC_GROUP *mbedtls_ecc_init(UINT8 GroupNumber) {
@@ -222,24 +207,14 @@ int ecc_point_add(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_ecp_poin
   if (Group == nullptr) {
     return -1;
   }
-  if (IsP256(Group)) {
-    return AddP256(R, P, Q);
-  }
-  BigNum One;
-  if (mbedtls_mpi_lset(One, 1) != 0) {
-    return -1;
-  }
-  return Fold(mbedtls_ecp_muladd(&Group->Group, R, One, P, One, Q));
+  return AddP256(R, P, Q);
 }
 
 int ecc_point_mul(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi *K, const mbedtls_ecp_point *P) {
   if (Group == nullptr) {
     return -1;
   }
-  if (IsP256(Group)) {
-    return MulP256(Group, R, K, P);
-  }
-  return Fold(mbedtls_ecp_mul(&Group->Group, R, K, P, random_callback, nullptr));
+  return MulP256(Group, R, K, P);
 }
 
 int ecc_point_mul_sum(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi *K, const mbedtls_mpi *M,
@@ -247,7 +222,7 @@ int ecc_point_mul_sum(ECC_GROUP *Group, mbedtls_ecp_point *R, const mbedtls_mpi 
   if (Group == nullptr || R == nullptr) {
     return -1;
   }
-  return IsP256(Group) ? MulSumP256(Group, R, K, M, P, Q) : MulSumGeneric(Group, R, K, M, P, Q);
+  return MulSumP256(Group, R, K, M, P, Q);
 }
 
 int ecc_point_is_infinity(const mbedtls_ecp_point *P) { return mbedtls_mpi_cmp_int(PointZ(P), 0) == 0 ? 1 : 0; }
@@ -256,11 +231,8 @@ int ecc_point_check(const ECC_GROUP *Group, const mbedtls_ecp_point *P) {
   if (Group == nullptr) {
     return -1;
   }
-  if (IsP256(Group)) {
-    p256::Point Checked;
-    return ReadCurvePoint(P, &Checked) ? 0 : -1;
-  }
-  return Fold(mbedtls_ecp_check_pubkey(&Group->Group, P));
+  p256::Point Checked;
+  return ReadCurvePoint(P, &Checked) ? 0 : -1;
 }
 
 int ecc_point_from_xy(const ECC_GROUP *Group, const mbedtls_mpi *X, const mbedtls_mpi *Y, mbedtls_ecp_point *P) {

@@ -8,6 +8,16 @@
 #include "crypto/CpuFeatures.h"
 
 namespace p256 {
+namespace core {
+#if defined(__x86_64__)
+// Kept out of line here too: every product outside the inline chains shares
+// these two copies.
+__attribute__((noinline)) Element MulMulxAdxCall(const Element &A, const Element &B) { return MulMulxAdx(A, B); }
+
+__attribute__((noinline)) Element SqrMulxAdxCall(const Element &A) { return SqrMulxAdx(A); }
+#endif
+}  // namespace core
+
 using namespace core;
 namespace {
 
@@ -74,12 +84,15 @@ constexpr CHAIN_STEP ROOT_CHAIN[] = {{0, 5}, {32, 0}, {96, 0}, {94, NO_RUN}};
 // ones taken as 32 + 32 + 16 + 8 + 4 + 2.
 constexpr CHAIN_STEP INVERSE_CHAIN[] = {{0, 5}, {32, 0}, {128, 5}, {32, 5}, {16, 4}, {8, 3}, {4, 2}, {2, 1}, {2, 0}};
 
-template <class Field, UINTN StepCount>
-Element PowerWith(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
+// The squarings run inline (they are nearly all of the work); the few
+// multiplications by a run are calls.
+template <class Field>
+Element PowerWith(const Element &A, const CHAIN_STEP *Chain, UINTN StepCount) {
+  using Products = typename Field::Compact;
   Element Runs[RUN_COUNT];
   Runs[0] = A;
   for (UINTN Index = 1; Index < RUN_COUNT; ++Index) {
-    Runs[Index] = Field::Mul(SqrTimes<Field>(Runs[Index - 1], UINTN{1} << (Index - 1)), Runs[Index - 1]);
+    Runs[Index] = Products::Mul(SqrTimes<Field>(Runs[Index - 1], UINTN{1} << (Index - 1)), Runs[Index - 1]);
   }
   // The first step starts from one: no squaring, a multiplication by its run
   // is a copy.
@@ -87,12 +100,11 @@ Element PowerWith(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
   for (UINTN Index = 1; Index < StepCount; ++Index) {
     Result = SqrTimes<Field>(Result, Chain[Index].Squarings);
     if (Chain[Index].Run != NO_RUN) {
-      Result = Field::Mul(Result, Runs[Chain[Index].Run]);
+      Result = Products::Mul(Result, Runs[Chain[Index].Run]);
     }
   }
   return Result;
 }
-
 
 // Which product the processor allows; crypto_force_portable() makes tests
 // and benchmarks take the portable one.
@@ -107,14 +119,18 @@ MULTIPLIER ChosenMultiplier() {
 }
 
 // The chain on whichever products the processor allows, chosen once.
-template <UINTN StepCount>
-Element Power(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
+Element Power(const Element &A, const CHAIN_STEP *Chain, UINTN StepCount) {
 #if defined(__x86_64__)
   if (ChosenMultiplier() == MULTIPLIER::MulxAdx) {
-    return PowerWith<MulxAdxArithmetic>(A, Chain);
+    return PowerWith<MulxAdxArithmetic>(A, Chain, StepCount);
   }
 #endif
-  return PowerWith<PortableArithmetic>(A, Chain);
+  return PowerWith<PortableArithmetic>(A, Chain, StepCount);
+}
+
+template <UINTN StepCount>
+Element Power(const Element &A, const CHAIN_STEP (&Chain)[StepCount]) {
+  return Power(A, Chain, StepCount);
 }
 
 }  // namespace
@@ -178,7 +194,7 @@ Element Sub(const Element &A, const Element &B) { return SubModPrime(A, B); }
 Element Mul(const Element &A, const Element &B) {
 #if defined(__x86_64__)
   if (ChosenMultiplier() == MULTIPLIER::MulxAdx) {
-    return MulxAdxArithmetic::Mul(A, B);
+    return MulxAdxCalls::Mul(A, B);
   }
 #endif
   return MulModPrime(A, B);
@@ -187,7 +203,7 @@ Element Mul(const Element &A, const Element &B) {
 Element Sqr(const Element &A) {
 #if defined(__x86_64__)
   if (ChosenMultiplier() == MULTIPLIER::MulxAdx) {
-    return MulxAdxArithmetic::Sqr(A);
+    return MulxAdxCalls::Sqr(A);
   }
 #endif
   return SqrModPrime(A);

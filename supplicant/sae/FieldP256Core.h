@@ -415,13 +415,119 @@ inline __attribute__((always_inline)) Element MulMulxAdx(const Element &A, const
   return ReduceOnceX64(T4, T5, T0, T1, T2);
 }
 
+
+// T0..T7 = A^2: the six distinct cross products once, doubled, then the four
+// squares added in; ten products instead of sixteen. The partial sums fit
+// their limbs at every step (the cross products of a0 and a1 stay below
+// 2^384, all six below 2^448). Three statements rather than one: with ten
+// outputs and four memory operands an unoptimised build runs out of
+// registers.
+inline __attribute__((always_inline)) void SquareMulx(const Element &A, UINT64 &T0, UINT64 &T1, UINT64 &T2,
+                                                       UINT64 &T3, UINT64 &T4, UINT64 &T5, UINT64 &T6,
+                                                       UINT64 &T7) {
+  UINT64 Low;
+  UINT64 High;
+  UINT64 Carry;
+  __asm__(
+      // a0 (a1 a2 a3) at limbs 1 to 4.
+      "movq %[A0], %%rdx\n\t"
+      "mulxq %[A1], %[T1], %[T2]\n\t"
+      "mulxq %[A2], %[Low], %[T3]\n\t"
+      "addq %[Low], %[T2]\n\t"
+      "mulxq %[A3], %[Low], %[T4]\n\t"
+      "adcq %[Low], %[T3]\n\t"
+      "adcq $0, %[T4]\n\t"
+      // a1 (a2 a3) at limbs 3 to 5: low halves along the carry flag, high
+      // halves along the overflow flag; T7 is the zero both chains end in.
+      "movq %[A1], %%rdx\n\t"
+      "xorl %k[T7], %k[T7]\n\t"
+      "mulxq %[A2], %[Low], %[High]\n\t"
+      "adcxq %[Low], %[T3]\n\t"
+      "adoxq %[High], %[T4]\n\t"
+      "mulxq %[A3], %[Low], %[T5]\n\t"
+      "adcxq %[Low], %[T4]\n\t"
+      "adoxq %[T7], %[T5]\n\t"
+      "adcxq %[T7], %[T5]\n\t"
+      // a2 a3 at limbs 5 and 6.
+      "movq %[A2], %%rdx\n\t"
+      "mulxq %[A3], %[Low], %[T6]\n\t"
+      "addq %[Low], %[T5]\n\t"
+      "adcq $0, %[T6]\n\t"
+      // Doubled, the top bit going to limb 7.
+      "addq %[T1], %[T1]\n\t"
+      "adcq %[T2], %[T2]\n\t"
+      "adcq %[T3], %[T3]\n\t"
+      "adcq %[T4], %[T4]\n\t"
+      "adcq %[T5], %[T5]\n\t"
+      "adcq %[T6], %[T6]\n\t"
+      "adcq $0, %[T7]"
+      : [T1] "=&r"(T1), [T2] "=&r"(T2), [T3] "=&r"(T3), [T4] "=&r"(T4), [T5] "=&r"(T5), [T6] "=&r"(T6),
+        [T7] "=&r"(T7), [Low] "=&r"(Low), [High] "=&r"(High)
+      : [A0] "m"(A.Limb[0]), [A1] "m"(A.Limb[1]), [A2] "m"(A.Limb[2]), [A3] "m"(A.Limb[3])
+      : "rdx", "cc");
+  // a0^2 and a1^2 at limbs 0 and 2; the carry out of limb 3 is kept.
+  __asm__(
+      "movq %[A0], %%rdx\n\t"
+      "mulxq %%rdx, %[T0], %[High]\n\t"
+      "addq %[High], %[T1]\n\t"
+      "movq %[A1], %%rdx\n\t"
+      "mulxq %%rdx, %[Low], %[High]\n\t"
+      "adcq %[Low], %[T2]\n\t"
+      "adcq %[High], %[T3]\n\t"
+      "movl $0, %k[Carry]\n\t"
+      "adcq $0, %[Carry]"
+      : [T0] "=&r"(T0), [T1] "+r"(T1), [T2] "+r"(T2), [T3] "+r"(T3), [Low] "=&r"(Low), [High] "=&r"(High),
+        [Carry] "=&r"(Carry)
+      : [A0] "m"(A.Limb[0]), [A1] "m"(A.Limb[1])
+      : "rdx", "cc");
+  // a2^2 and a3^2 at limbs 4 and 6, from that carry on.
+  __asm__(
+      "btq $0, %[Carry]\n\t"
+      "movq %[A2], %%rdx\n\t"
+      "mulxq %%rdx, %[Low], %[High]\n\t"
+      "adcq %[Low], %[T4]\n\t"
+      "adcq %[High], %[T5]\n\t"
+      "movq %[A3], %%rdx\n\t"
+      "mulxq %%rdx, %[Low], %[High]\n\t"
+      "adcq %[Low], %[T6]\n\t"
+      "adcq %[High], %[T7]"
+      : [T4] "+r"(T4), [T5] "+r"(T5), [T6] "+r"(T6), [T7] "+r"(T7), [Low] "=&r"(Low), [High] "=&r"(High)
+      : [A2] "m"(A.Limb[2]), [A3] "m"(A.Limb[3]), [Carry] "r"(Carry)
+      : "rdx", "cc");
+}
+
+// A^2 in Montgomery form: the low half of the square is reduced as in
+// MulMulxAdx (into the limbs above it, which start from zero), then the high
+// half is added. (T + m p) / 2^256 < 2p, so one conditional subtraction ends
+// it.
+inline __attribute__((always_inline)) Element SqrMulxAdx(const Element &A) {
+  UINT64 T0, T1, T2, T3, T4, T5, T6, T7;
+  SquareMulx(A, T0, T1, T2, T3, T4, T5, T6, T7);
+  UINT64 R0 = 0, R1, R2, R3, Carry;
+  ReduceStepMulx(T0, T1, T2, T3, R0, R1);
+  ReduceStepMulx(T1, T2, T3, R0, R1, R2);
+  ReduceStepMulx(T2, T3, R0, R1, R2, R3);
+  ReduceStepMulx(T3, R0, R1, R2, R3, Carry);
+  __asm__(
+      "addq %[T4], %[R0]\n\t"
+      "adcq %[T5], %[R1]\n\t"
+      "adcq %[T6], %[R2]\n\t"
+      "adcq %[T7], %[R3]\n\t"
+      "adcq $0, %[Carry]"
+      : [R0] "+r"(R0), [R1] "+r"(R1), [R2] "+r"(R2), [R3] "+r"(R3), [Carry] "+r"(Carry)
+      : [T4] "r"(T4), [T5] "r"(T5), [T6] "r"(T6), [T7] "r"(T7)
+      : "cc");
+  return ReduceOnceX64(R0, R1, R2, R3, Carry);
+}
+
 #endif
 
 // The two implementations of the field operations the point formulas use,
 // as their type parameter: the choice is made once per point operation or
 // scalar multiplication.
 // The portable products stay calls (each is a few hundred instructions);
-// additions and subtractions are inlined.
+// additions and subtractions are inlined. The portable form needs no
+// compact variant: it is one already.
 struct PortableArithmetic {
   static Element Mul(const Element &A, const Element &B) { return MulModPrime(A, B); }
   static Element Sqr(const Element &A) { return SqrModPrime(A); }
@@ -432,16 +538,27 @@ struct PortableArithmetic {
     return SubModPrime(A, B);
   }
   static inline __attribute__((always_inline)) Element Half(const Element &A) { return HalveModPrime(A); }
+  using Compact = PortableArithmetic;
 };
 
 #if defined(__x86_64__)
+// The MULX products as calls (FieldP256.cpp), for the formulas whose size
+// matters more than a few cycles per product.
+Element MulMulxAdxCall(const Element &A, const Element &B);
+Element SqrMulxAdxCall(const Element &A);
+
+struct MulxAdxCalls;
+
 // Inlined whole: each is a few dozen instructions, and a call would move the
-// limbs through memory.
+// limbs through memory. Only the chains that run most (the doublings of the
+// scalar multiplication, the squarings of the exponentiations) take the
+// products inline; the rest call MulMulxAdxCall and SqrMulxAdxCall (Compact):
+// one copy of each product instead of one per use.
 struct MulxAdxArithmetic {
   static inline __attribute__((always_inline)) Element Mul(const Element &A, const Element &B) {
     return MulMulxAdx(A, B);
   }
-  static inline __attribute__((always_inline)) Element Sqr(const Element &A) { return MulMulxAdx(A, A); }
+  static inline __attribute__((always_inline)) Element Sqr(const Element &A) { return SqrMulxAdx(A); }
   static inline __attribute__((always_inline)) Element Add(const Element &A, const Element &B) {
     return AddModPrimeX64(A, B);
   }
@@ -449,7 +566,34 @@ struct MulxAdxArithmetic {
     return SubModPrimeX64(A, B);
   }
   static inline __attribute__((always_inline)) Element Half(const Element &A) { return HalveModPrimeX64(A); }
+  using Compact = MulxAdxCalls;
+};
+
+struct MulxAdxCalls : MulxAdxArithmetic {
+  static Element Mul(const Element &A, const Element &B) { return MulMulxAdxCall(A, B); }
+  static Element Sqr(const Element &A) { return SqrMulxAdxCall(A); }
+  using Compact = MulxAdxCalls;
 };
 #endif
+
+// Additions and subtractions for formulas shared by both products: on x86-64
+// the sequences above (baseline instructions, every such processor has them),
+// elsewhere the C forms.
+struct LinearArithmetic {
+  static inline __attribute__((always_inline)) Element Add(const Element &A, const Element &B) {
+#if defined(__x86_64__)
+    return AddModPrimeX64(A, B);
+#else
+    return AddModPrime(A, B);
+#endif
+  }
+  static inline __attribute__((always_inline)) Element Sub(const Element &A, const Element &B) {
+#if defined(__x86_64__)
+    return SubModPrimeX64(A, B);
+#else
+    return SubModPrime(A, B);
+#endif
+  }
+};
 
 }  // namespace p256::core

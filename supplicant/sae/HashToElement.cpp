@@ -4,13 +4,15 @@
 // Legendre symbol and one square root for every input, and chooses with
 // masks; the inversions are the field's fixed exponentiation by p - 2.
 // PT = P1 + P2 is an affine addition on the same field, with the doubling
-// case chosen without a branch as well.
+// case chosen without a branch as well; val * PT is the group's scalar
+// multiplication.
 #include "HashToElement.h"
 
 #include <Library/BaseMemoryLib.h>
 
 #include "ConstantTime.h"
 #include "FieldP256.h"
+#include "PointP256.h"
 #include "SecretBuffer.h"
 #include "crypto/Hkdf.h"
 #include "crypto/Hmac.h"
@@ -112,72 +114,6 @@ AffinePoint AddPoints(const Curve &C, const AffinePoint &P, const AffinePoint &Q
   return R;
 }
 
-// A point in Jacobian coordinates: (X / Z^2, Y / Z^3).
-struct JacobianPoint {
-  Element X;
-  Element Y;
-  Element Z;
-};
-
-// 2P for a = -3 (the doubling of Bernstein and Lange's dbl-2001-b).
-JacobianPoint Double(const JacobianPoint &P) {
-  const Element Delta = p256::Sqr(P.Z);
-  const Element Gamma = p256::Sqr(P.Y);
-  const Element Beta = p256::Mul(P.X, Gamma);
-  const Element Alpha = p256::Mul(Small(3), p256::Mul(p256::Sub(P.X, Delta), p256::Add(P.X, Delta)));
-  const Element FourBeta = p256::Add(p256::Add(Beta, Beta), p256::Add(Beta, Beta));
-  JacobianPoint R;
-  R.X = p256::Sub(p256::Sqr(Alpha), p256::Add(FourBeta, FourBeta));
-  R.Z = p256::Sub(p256::Sub(p256::Sqr(p256::Add(P.Y, P.Z)), Gamma), Delta);
-  const Element GammaSquared = p256::Sqr(Gamma);
-  const Element EightGammaSquared = p256::Mul(Small(8), GammaSquared);
-  R.Y = p256::Sub(p256::Mul(Alpha, p256::Sub(FourBeta, R.X)), EightGammaSquared);
-  return R;
-}
-
-// P + Q with Q affine (madd-2007-bl). P must not be +-Q, which the ladder
-// below never asks for.
-JacobianPoint AddAffine(const JacobianPoint &P, const AffinePoint &Q) {
-  const Element Z1Z1 = p256::Sqr(P.Z);
-  const Element U2 = p256::Mul(Q.X, Z1Z1);
-  const Element S2 = p256::Mul(Q.Y, p256::Mul(P.Z, Z1Z1));
-  const Element H = p256::Sub(U2, P.X);
-  const Element HH = p256::Sqr(H);
-  const Element I = p256::Add(p256::Add(HH, HH), p256::Add(HH, HH));
-  const Element J = p256::Mul(H, I);
-  const Element Rr = p256::Add(p256::Sub(S2, P.Y), p256::Sub(S2, P.Y));
-  const Element V = p256::Mul(P.X, I);
-  JacobianPoint R;
-  R.X = p256::Sub(p256::Sub(p256::Sqr(Rr), J), p256::Add(V, V));
-  const Element YJ = p256::Mul(P.Y, J);
-  R.Y = p256::Sub(p256::Mul(Rr, p256::Sub(V, R.X)), p256::Add(YJ, YJ));
-  R.Z = p256::Sub(p256::Sub(p256::Sqr(p256::Add(P.Z, H)), Z1Z1), HH);
-  return R;
-}
-
-// K * P for a public scalar 1 < K < r: the bits of K may steer, nothing
-// else does, so the work is the same for every secret P. From the top bit
-// down the running multiple is never +-P when P is added, as K < r.
-AffinePoint MultiplyByPublicScalar(const UINT8 *K, const AffinePoint &P) {
-  UINTN Top = 0;
-  while (Top < 8 * ELEMENT_BYTES && ((K[Top / 8] >> (7 - Top % 8)) & 1) == 0) {
-    ++Top;
-  }
-  JacobianPoint R = {P.X, P.Y, Small(1)};
-  for (UINTN Bit = Top + 1; Bit < 8 * ELEMENT_BYTES; ++Bit) {
-    R = Double(R);
-    if ((K[Bit / 8] >> (7 - Bit % 8)) & 1) {
-      R = AddAffine(R, P);
-    }
-  }
-  const Element ZInverse = p256::Inverse(R.Z);
-  const Element ZInverseSquared = p256::Sqr(ZInverse);
-  AffinePoint Out;
-  Out.X = p256::Mul(R.X, ZInverseSquared);
-  Out.Y = p256::Mul(R.Y, p256::Mul(ZInverseSquared, ZInverse));
-  return Out;
-}
-
 // u = HKDF-Expand(seed, Label, 48) mod p, the 48 bytes read as hi || lo
 // with u = hi * 2^256 + lo.
 int ExpandToField(const UINT8 *Seed, const CHAR8 *Label, UINTN LabelLength, Element *U) {
@@ -252,12 +188,17 @@ int sae_h2e_derive_pwe(SAE_CONTEXT *Ctx, const UINT8 *Pt, const UINT8 *OwnAddres
       ecc_point_from_xy(Ctx->Group, X, Y, PtPoint) != 0 || ecc_point_check(Ctx->Group, PtPoint) != 0) {
     return -1;
   }
-  // val = 1 would leave PT itself, which the multiplication does as well.
-  const AffinePoint Product =
-      MultiplyByPublicScalar(ValBytes, AffinePoint{p256::FromBytes(Pt), p256::FromBytes(Pt + ELEMENT_BYTES)});
+  // The group's own scalar multiplication (val is public, but the constant
+  // time costs nothing here); 1 <= val < r, so the product is never
+  // infinity.
+  const p256::Point Product =
+      p256::Multiply(ValBytes, p256::FromAffine(p256::FromBytes(Pt), p256::FromBytes(Pt + ELEMENT_BYTES)));
+  Element ProductX;
+  Element ProductY;
+  p256::ToAffine(Product, &ProductX, &ProductY);
   SecretBuffer<SAE_PT_LEN> PweBytes;
-  p256::ToBytes(Product.X, PweBytes.Bytes);
-  p256::ToBytes(Product.Y, PweBytes.Bytes + ELEMENT_BYTES);
+  p256::ToBytes(ProductX, PweBytes.Bytes);
+  p256::ToBytes(ProductY, PweBytes.Bytes + ELEMENT_BYTES);
   EcPoint Pwe;
   if (bignum_from_bytes(X, PweBytes.Bytes, ELEMENT_BYTES) != 0 ||
       bignum_from_bytes(Y, PweBytes.Bytes + ELEMENT_BYTES, ELEMENT_BYTES) != 0 ||

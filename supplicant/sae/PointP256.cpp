@@ -87,56 +87,6 @@ Point Lookup(const Point (&Table)[TABLE_POINTS], BOOTH_DIGIT Digit) {
   return Result;
 }
 
-// Renes-Costello-Batina, algorithm 4 (complete addition, a = -3): 12
-// multiplications, 2 by b. The steps keep the paper's order and names.
-template <class Field>
-Point AddPoints(const Point &P, const Point &Q) {
-  Element T0 = Field::Mul(P.X, Q.X);
-  Element T1 = Field::Mul(P.Y, Q.Y);
-  Element T2 = Field::Mul(P.Z, Q.Z);
-  Element T3 = Field::Add(P.X, P.Y);
-  Element T4 = Field::Add(Q.X, Q.Y);
-  T3 = Field::Mul(T3, T4);
-  T4 = Field::Add(T0, T1);
-  T3 = Field::Sub(T3, T4);
-  T4 = Field::Add(P.Y, P.Z);
-  Element X3 = Field::Add(Q.Y, Q.Z);
-  T4 = Field::Mul(T4, X3);
-  X3 = Field::Add(T1, T2);
-  T4 = Field::Sub(T4, X3);
-  X3 = Field::Add(P.X, P.Z);
-  Element Y3 = Field::Add(Q.X, Q.Z);
-  X3 = Field::Mul(X3, Y3);
-  Y3 = Field::Add(T0, T2);
-  Y3 = Field::Sub(X3, Y3);
-  Element Z3 = Field::Mul(CURVE_B, T2);
-  X3 = Field::Sub(Y3, Z3);
-  Z3 = Field::Add(X3, X3);
-  X3 = Field::Add(X3, Z3);
-  Z3 = Field::Sub(T1, X3);
-  X3 = Field::Add(T1, X3);
-  Y3 = Field::Mul(CURVE_B, Y3);
-  T1 = Field::Add(T2, T2);
-  T2 = Field::Add(T1, T2);
-  Y3 = Field::Sub(Y3, T2);
-  Y3 = Field::Sub(Y3, T0);
-  T1 = Field::Add(Y3, Y3);
-  Y3 = Field::Add(T1, Y3);
-  T1 = Field::Add(T0, T0);
-  T0 = Field::Add(T1, T0);
-  T0 = Field::Sub(T0, T2);
-  T1 = Field::Mul(T4, Y3);
-  T2 = Field::Mul(T0, Y3);
-  Y3 = Field::Mul(X3, Z3);
-  Y3 = Field::Add(Y3, T2);
-  X3 = Field::Mul(T3, X3);
-  X3 = Field::Sub(X3, T1);
-  Z3 = Field::Mul(T4, Z3);
-  T1 = Field::Mul(T3, T0);
-  Z3 = Field::Add(Z3, T1);
-  return {X3, Y3, Z3};
-}
-
 // Jacobian coordinates (X : Y : Z), x = X / Z^2, y = Y / Z^3, for the runs of
 // doublings between two additions: a doubling there costs 3 products and 5
 // squarings instead of 11 and 2 by b. The curve has no point of order 2, so
@@ -150,23 +100,6 @@ struct JacobianPoint {
 
 template <class Field>
 Element Triple(const Element &A) { return Field::Add(Field::Add(A, A), A); }
-
-// (X Z : Y Z^2 : Z) for a homogeneous point; (1 : 1 : 0) for infinity. Z^2
-// is handed back for the first doubling.
-template <class Field>
-JacobianPoint ToJacobian(const Point &P, Element *ZSquared) {
-  *ZSquared = Field::Sqr(P.Z);
-  const UINT64 AtInfinity = MaskFromBit(IsEqual(P.Z, Element{}));
-  return {SelectByMask(AtInfinity, ONE, Field::Mul(P.X, P.Z)),
-          SelectByMask(AtInfinity, ONE, Field::Mul(P.Y, *ZSquared)), P.Z};
-}
-
-// (X Z : Y : Z^3); infinity (1 : 1 : 0) becomes (0 : 1 : 0).
-template <class Field>
-Point FromJacobian(const JacobianPoint &P) {
-  const Element ZSquared = Field::Sqr(P.Z);
-  return {Field::Mul(P.X, P.Z), P.Y, Field::Mul(ZSquared, P.Z)};
-}
 
 // Doubling with a = -3 (Bernstein and Lange's "dbl-2001-b"), given
 // Delta = Z^2: alpha = 3 (X - Delta)(X + Delta), X3 = alpha^2 - 8 X Y^2,
@@ -186,45 +119,131 @@ JacobianPoint DoubleJacobian(const JacobianPoint &P, const Element &Delta) {
   return {X3, Y3, Z3};
 }
 
-// 2P for a homogeneous point, by way of Jacobian coordinates.
+// 2^Times P, given Z^2 of P: the run of doublings between two additions of
+// the scalar multiplication, with every product inline. Nearly all of a
+// multiplication's work is here.
 template <class Field>
-Point DoublePoint(const Point &P) {
+JacobianPoint DoubleRun(const JacobianPoint &P, const Element &ZSquared, UINTN Times) {
+  JacobianPoint Doubled = DoubleJacobian<Field>(P, ZSquared);
+  for (UINTN Step = 1; Step < Times; ++Step) {
+    Doubled = DoubleJacobian<Field>(Doubled, Field::Sqr(Doubled.Z));
+  }
+  return Doubled;
+}
+
+// The field as the remaining formulas use it, one implementation's products
+// chosen once per point operation. These formulas run a fifth as often as
+// the doublings: they exist once and call the products, where the doubling
+// runs have a copy per implementation. Additions and subtractions are the
+// same for both and inline.
+struct FIELD {
+  Element (*Mul)(const Element &A, const Element &B);
+  Element (*Sqr)(const Element &A);
+  JacobianPoint (*DoubleRun)(const JacobianPoint &P, const Element &ZSquared, UINTN Times);
+
+  static inline __attribute__((always_inline)) Element Add(const Element &A, const Element &B) {
+    return LinearArithmetic::Add(A, B);
+  }
+  static inline __attribute__((always_inline)) Element Sub(const Element &A, const Element &B) {
+    return LinearArithmetic::Sub(A, B);
+  }
+};
+
+constexpr FIELD PORTABLE_FIELD = {PortableArithmetic::Mul, PortableArithmetic::Sqr,
+                                  DoubleRun<PortableArithmetic>};
+#if defined(__x86_64__)
+constexpr FIELD MULX_ADX_FIELD = {MulMulxAdxCall, SqrMulxAdxCall, DoubleRun<MulxAdxArithmetic>};
+#endif
+
+// The products the processor allows.
+const FIELD &ChosenField() {
+#if defined(__x86_64__)
+  if (UsesMulxAdx()) {
+    return MULX_ADX_FIELD;
+  }
+#endif
+  return PORTABLE_FIELD;
+}
+
+// Renes-Costello-Batina, algorithm 4 (complete addition, a = -3): 12
+// multiplications, 2 by b. The steps keep the paper's order and names.
+Point AddPoints(const FIELD &Field, const Point &P, const Point &Q) {
+  Element T0 = Field.Mul(P.X, Q.X);
+  Element T1 = Field.Mul(P.Y, Q.Y);
+  Element T2 = Field.Mul(P.Z, Q.Z);
+  Element T3 = Field.Add(P.X, P.Y);
+  Element T4 = Field.Add(Q.X, Q.Y);
+  T3 = Field.Mul(T3, T4);
+  T4 = Field.Add(T0, T1);
+  T3 = Field.Sub(T3, T4);
+  T4 = Field.Add(P.Y, P.Z);
+  Element X3 = Field.Add(Q.Y, Q.Z);
+  T4 = Field.Mul(T4, X3);
+  X3 = Field.Add(T1, T2);
+  T4 = Field.Sub(T4, X3);
+  X3 = Field.Add(P.X, P.Z);
+  Element Y3 = Field.Add(Q.X, Q.Z);
+  X3 = Field.Mul(X3, Y3);
+  Y3 = Field.Add(T0, T2);
+  Y3 = Field.Sub(X3, Y3);
+  Element Z3 = Field.Mul(CURVE_B, T2);
+  X3 = Field.Sub(Y3, Z3);
+  Z3 = Field.Add(X3, X3);
+  X3 = Field.Add(X3, Z3);
+  Z3 = Field.Sub(T1, X3);
+  X3 = Field.Add(T1, X3);
+  Y3 = Field.Mul(CURVE_B, Y3);
+  T1 = Field.Add(T2, T2);
+  T2 = Field.Add(T1, T2);
+  Y3 = Field.Sub(Y3, T2);
+  Y3 = Field.Sub(Y3, T0);
+  T1 = Field.Add(Y3, Y3);
+  Y3 = Field.Add(T1, Y3);
+  T1 = Field.Add(T0, T0);
+  T0 = Field.Add(T1, T0);
+  T0 = Field.Sub(T0, T2);
+  T1 = Field.Mul(T4, Y3);
+  T2 = Field.Mul(T0, Y3);
+  Y3 = Field.Mul(X3, Z3);
+  Y3 = Field.Add(Y3, T2);
+  X3 = Field.Mul(T3, X3);
+  X3 = Field.Sub(X3, T1);
+  Z3 = Field.Mul(T4, Z3);
+  T1 = Field.Mul(T3, T0);
+  Z3 = Field.Add(Z3, T1);
+  return {X3, Y3, Z3};
+}
+
+// (X Z : Y Z^2 : Z) for a homogeneous point; (1 : 1 : 0) for infinity. Z^2
+// is handed back for the first doubling.
+JacobianPoint ToJacobian(const FIELD &Field, const Point &P, Element *ZSquared) {
+  *ZSquared = Field.Sqr(P.Z);
+  const UINT64 AtInfinity = MaskFromBit(IsEqual(P.Z, Element{}));
+  return {SelectByMask(AtInfinity, ONE, Field.Mul(P.X, P.Z)),
+          SelectByMask(AtInfinity, ONE, Field.Mul(P.Y, *ZSquared)), P.Z};
+}
+
+// (X Z : Y : Z^3); infinity (1 : 1 : 0) becomes (0 : 1 : 0).
+Point FromJacobian(const FIELD &Field, const JacobianPoint &P) {
+  const Element ZSquared = Field.Sqr(P.Z);
+  return {Field.Mul(P.X, P.Z), P.Y, Field.Mul(ZSquared, P.Z)};
+}
+
+// 2^Times P for a homogeneous point, by way of Jacobian coordinates.
+Point DoublePoint(const FIELD &Field, const Point &P, UINTN Times) {
   Element ZSquared;
-  const JacobianPoint Jacobian = ToJacobian<Field>(P, &ZSquared);
-  return FromJacobian<Field>(DoubleJacobian<Field>(Jacobian, ZSquared));
+  const JacobianPoint Jacobian = ToJacobian(Field, P, &ZSquared);
+  return FromJacobian(Field, Field.DoubleRun(Jacobian, ZSquared, Times));
 }
 
 // Table[i] = (i + 1) * P: even multiples by doubling, odd ones by adding P.
-template <class Field>
-void BuildTable(const Point &P, Point (&Table)[TABLE_POINTS]) {
+void BuildTable(const FIELD &Field, const Point &P, Point (&Table)[TABLE_POINTS]) {
   Table[0] = P;
   for (UINTN Index = 1; Index < TABLE_POINTS; ++Index) {
     const UINTN Multiple = Index + 1;
-    Table[Index] = Multiple % 2 == 0 ? DoublePoint<Field>(Table[Multiple / 2 - 1])
-                                          : AddPoints<Field>(Table[Index - 1], P);
+    Table[Index] = Multiple % 2 == 0 ? DoublePoint(Field, Table[Multiple / 2 - 1], 1)
+                                     : AddPoints(Field, Table[Index - 1], P);
   }
-}
-
-template <class Field>
-Point MultiplyWith(const UINT8 *Scalar, const Point &P) {
-  UINT64 Limbs[4];
-  LimbsFromScalar(Scalar, Limbs);
-  Point Table[TABLE_POINTS];
-  BuildTable<Field>(P, Table);
-  Point Result = Lookup(Table, Recode(WindowBits(Limbs, DIGIT_COUNT - 1)));
-  for (UINTN Digit = DIGIT_COUNT - 1; Digit-- > 0;) {
-    Element ZSquared;
-    JacobianPoint Doubled = ToJacobian<Field>(Result, &ZSquared);
-    for (UINTN Step = 0; Step < WINDOW_BITS; ++Step) {
-      Doubled = DoubleJacobian<Field>(Doubled, Step == 0 ? ZSquared : Field::Sqr(Doubled.Z));
-    }
-    Result = FromJacobian<Field>(Doubled);
-    Result = AddPoints<Field>(Result, Lookup(Table, Recode(WindowBits(Limbs, Digit))));
-  }
-  // The limbs and the table tell the scalar: not left on the stack.
-  SecureZeroMem(Limbs, sizeof(Limbs));
-  SecureZeroMem(Table, sizeof(Table));
-  return Result;
 }
 
 }  // namespace
@@ -252,31 +271,25 @@ UINT8 IsOnCurve(const Element &X, const Element &Y) {
   return IsEqual(Sqr(Y), RightSide);
 }
 
-Point Add(const Point &P, const Point &Q) {
-#if defined(__x86_64__)
-  if (UsesMulxAdx()) {
-    return AddPoints<MulxAdxArithmetic>(P, Q);
-  }
-#endif
-  return AddPoints<PortableArithmetic>(P, Q);
-}
+Point Add(const Point &P, const Point &Q) { return AddPoints(ChosenField(), P, Q); }
 
-Point Double(const Point &P) {
-#if defined(__x86_64__)
-  if (UsesMulxAdx()) {
-    return DoublePoint<MulxAdxArithmetic>(P);
-  }
-#endif
-  return DoublePoint<PortableArithmetic>(P);
-}
+Point Double(const Point &P) { return DoublePoint(ChosenField(), P, 1); }
 
 Point Multiply(const UINT8 *Scalar, const Point &P) {
-#if defined(__x86_64__)
-  if (UsesMulxAdx()) {
-    return MultiplyWith<MulxAdxArithmetic>(Scalar, P);
+  const FIELD &Field = ChosenField();
+  UINT64 Limbs[4];
+  LimbsFromScalar(Scalar, Limbs);
+  Point Table[TABLE_POINTS];
+  BuildTable(Field, P, Table);
+  Point Result = Lookup(Table, Recode(WindowBits(Limbs, DIGIT_COUNT - 1)));
+  for (UINTN Digit = DIGIT_COUNT - 1; Digit-- > 0;) {
+    Result = AddPoints(Field, DoublePoint(Field, Result, WINDOW_BITS),
+                       Lookup(Table, Recode(WindowBits(Limbs, Digit))));
   }
-#endif
-  return MultiplyWith<PortableArithmetic>(Scalar, P);
+  // The limbs and the table tell the scalar: not left on the stack.
+  SecureZeroMem(Limbs, sizeof(Limbs));
+  SecureZeroMem(Table, sizeof(Table));
+  return Result;
 }
 
 Point Negate(const Point &P) { return {P.X, Sub(Element{}, P.Y), P.Z}; }

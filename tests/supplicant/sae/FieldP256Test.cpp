@@ -215,6 +215,55 @@ TEST_F(FieldP256Test, MulxAdxAndPortableProductsAgree) {
   }
 }
 
+// The MULX squaring has a carry chain of its own (cross products doubled, the
+// squares added): limbs at the edges of their carries, every combination
+// below p, squared against the general product of mbedtls, then thousands of
+// random squares against the portable squaring.
+TEST_F(FieldP256Test, MulxAdxSquaringAgreesOnCarryEdgesAndRandomValues) {
+  if (!p256::UsesMulxAdx()) {
+    GTEST_SKIP() << "the processor has no BMI2 and ADX: only the portable squaring runs";
+  }
+  constexpr UINT64 EDGES[] = {0, 1, 0xFFFFFFFFull, 0x100000000ull, 0x8000000000000000ull, 0xFFFFFFFF00000001ull,
+                              0xFFFFFFFFFFFFFFFEull, 0xFFFFFFFFFFFFFFFFull};
+  BigNum Value, Expected;
+  int Checked = 0;
+  for (UINT64 L3 : EDGES) {
+    for (UINT64 L2 : EDGES) {
+      for (UINT64 L1 : EDGES) {
+        for (UINT64 L0 : EDGES) {
+          const UINT64 Limbs[4] = {L0, L1, L2, L3};
+          std::vector<UINT8> Bytes(32);
+          for (int Index = 0; Index < 32; ++Index) {
+            Bytes[Index] = static_cast<UINT8>(Limbs[3 - Index / 8] >> (56 - 8 * (Index % 8)));
+          }
+          ASSERT_EQ(mbedtls_mpi_read_binary(Value, Bytes.data(), Bytes.size()), 0);
+          if (mbedtls_mpi_cmp_mpi(Value, P()) >= 0) {
+            continue;
+          }
+          ASSERT_EQ(mbedtls_mpi_mul_mpi(Expected, Value, Value), 0);
+          ASSERT_EQ(mbedtls_mpi_mod_mpi(Expected, Expected, P()), 0);
+          ExpectEqual(p256::Sqr(p256::FromBytes(Bytes.data())), Expected, ToHex(Value).c_str());
+          ++Checked;
+          if (HasFailure()) {
+            return;
+          }
+        }
+      }
+    }
+  }
+  EXPECT_GT(Checked, 2500);
+  // Squares of squares walk through values no list would name.
+  p256::Element Fast = FieldInt(3), Portable = FieldInt(3);
+  for (int Step = 0; Step < 20000; ++Step) {
+    Fast = p256::Sqr(Fast);
+    {
+      PortableProductsScope ForcedPortable;
+      Portable = p256::Sqr(Portable);
+    }
+    ASSERT_EQ(p256::IsEqual(Fast, Portable), 1) << "step " << Step;
+  }
+}
+
 TEST_F(FieldP256Test, SelectAndEqualityLookAtWholeElements) {
   const p256::Element A = FieldInt(3), B = FieldInt(4);
   EXPECT_EQ(p256::IsEqual(p256::Select(1, A, B), A), 1);
