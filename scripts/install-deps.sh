@@ -12,7 +12,7 @@ packages=(
   nlohmann-json3-dev libcli11-dev
   qemu-system-x86 ovmf mtools dosfstools sbsigntool openssl
   tshark aircrack-ng valgrind
-  freeradius openssl
+  freeradius patch
 )
 
 missing=()
