@@ -11,6 +11,7 @@ import json
 import os
 import shlex
 import shutil
+import struct
 import subprocess
 import sys
 import tempfile
@@ -179,7 +180,7 @@ def sae_reflector_case(bindir):
     return c
 
 
-def sae_option_case(bindir, station_args, ap_args, what):
+def sae_option_case(bindir, station_args, ap_args, what, keep_pcap=False):
     """sup-sim and ap-sim with SAE options; both satisfied, the PMKs equal,
     and Wireshark reads the exchange and decrypts the 4-way handshake with
     the PMK. Returns the check, the tshark rows of the SAE frames and the
@@ -204,8 +205,12 @@ def sae_option_case(bindir, station_args, ap_args, what):
     c.that(len(rows) == report["frames_sent"] + report["frames_received"], f"{what}: tshark reads every frame")
     kcks = {r[8] for r in rows if r[8]}
     c.that(kcks == {ap["kck"]}, f"{what}: tshark derives the KCK from the SAE PMK ({kcks})")
-    shutil.rmtree(work)
-    return c, [r for r in rows if r[1] == "3"], report
+    sae = [r for r in rows if r[1] == "3"]
+    if keep_pcap:
+        sae.append(pcap)  # the caller reads it and removes its folder
+    else:
+        shutil.rmtree(work)
+    return c, sae, report
 
 
 def sae_h2e_case(bindir, password_id):
@@ -221,18 +226,43 @@ def sae_h2e_case(bindir, password_id):
     return c
 
 
+def sae_commit_bodies(pcap):
+    """The SAE commit frames of an IEEE 802.11 capture, in order, as (status,
+    body after the status) pairs, read from the raw bytes. tshark cannot
+    always tell where a hunting-and-pecking token ends: a random token that
+    happens to look like an element is cut short there."""
+    data = open(pcap, "rb").read()
+    commits, offset = [], 24
+    while offset + 16 <= len(data):
+        length = struct.unpack_from("<I", data, offset + 8)[0]
+        frame = data[offset + 16:offset + 16 + length]
+        offset += 16 + length
+        # Management, subtype authentication (0xB0); algorithm 3 (SAE), transaction 1 (commit).
+        if len(frame) >= 30 and frame[0] == 0xB0 and struct.unpack_from("<HH", frame, 24) == (3, 1):
+            commits.append((struct.unpack_from("<H", frame, 28)[0], frame[30:]))
+    return commits
+
+
 def sae_anti_clogging_case(bindir, pwe):
     what = f"anti-clogging ({pwe})"
-    c, sae, _ = sae_option_case(bindir, ["--sae-pwe", pwe], "--anti-clogging", what)
-    commits = [r for r in sae if r[2] == "0x0001"]
-    status = "0x007e" if pwe == "h2e" else "0x0000"
-    c.that([r[3] for r in commits] == [status, "0x004c", status, status],
+    c, sae, _ = sae_option_case(bindir, ["--sae-pwe", pwe], "--anti-clogging", what, keep_pcap=True)
+    pcap = sae.pop()
+    commits = sae_commit_bodies(pcap)
+    shutil.rmtree(os.path.dirname(pcap))
+    status = 126 if pwe == "h2e" else 0
+    c.that([s for s, _ in commits] == [status, 76, status, status],
            f"{what}: commit, token request (76), commit again, the access point's commit")
-    token_field = 6 if pwe == "h2e" else 7
-    asked = commits[1][token_field] if len(commits) > 1 else ""
-    c.that(len(asked) == 64 and len(commits) > 2 and commits[2][token_field] == asked,
+    # Bodies: group (2 octets), then the token in the request; a commit adds
+    # the token, scalar and element. Under H2E the token travels in an
+    # anti-clogging token container (element 255, length, extension id 93),
+    # in the commit after the element.
+    container = 3 if pwe == "h2e" else 0
+    asked = commits[1][1][2 + container:].hex() if len(commits) > 1 else ""
+    second = commits[2][1] if len(commits) > 2 else b""
+    carried = (second[2 + 96 + container:] if pwe == "h2e" else second[2:2 + 32]).hex()
+    c.that(len(asked) == 64 and carried == asked,
            f"{what}: the second commit carries the 32-byte token asked for ({asked})")
-    c.that(commits[0][token_field] == "", f"{what}: the first commit carries none")
+    c.that(len(commits) > 0 and len(commits[0][1]) == 2 + 96, f"{what}: the first commit carries none")
     return c
 
 
